@@ -1,0 +1,72 @@
+"""Runs the built client in a scratch working directory, bounded in time, for black-box tests."""
+import os
+import re
+import signal
+import subprocess
+import tempfile
+import time
+
+CLIENT = os.environ.get("QVN3", "")
+STAMP = re.compile(r"^\[\d\d:\d\d:\d\d\] ", re.M)
+
+
+def unstamped(text):
+    """The output with the time stamps at line starts removed."""
+    return STAMP.sub("", text)
+
+
+class Client:
+    """One client process in its own temporary working directory."""
+
+    def __init__(self, args, workdir=None, program=None, stdin_data=b""):
+        self.tmp = None
+        if workdir is None:
+            self.tmp = tempfile.TemporaryDirectory(prefix="qvn-bb-")
+            workdir = self.tmp.name
+        self.workdir = workdir
+        program = program or CLIENT
+        self.out_path = os.path.join(workdir, ".stdout")
+        self.out = open(self.out_path, "wb")
+        self.proc = subprocess.Popen([program] + list(args), cwd=workdir, stdin=subprocess.PIPE,
+                                     stdout=self.out, stderr=subprocess.STDOUT)
+        if stdin_data is not None:
+            self.proc.stdin.write(stdin_data)
+            self.proc.stdin.close()
+
+    def output(self):
+        with open(self.out_path, "rb") as f:
+            return f.read().decode("latin-1")
+
+    def wait_for(self, text, timeout=60):
+        """Waits until the output holds text; fails the wait after timeout seconds."""
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if text in self.output():
+                return True
+            if self.proc.poll() is not None:
+                return text in self.output()
+            time.sleep(0.05)
+        return False
+
+    def signal(self, number):
+        self.proc.send_signal(number)
+
+    def finish(self, timeout=60):
+        """Waits for the exit and returns (status, output); a client still running is killed."""
+        try:
+            status = self.proc.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.proc.wait()
+            status = None
+        self.out.close()
+        return status, self.output()
+
+    def close(self):
+        if self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGKILL)
+            self.proc.wait()
+        if not self.out.closed:
+            self.out.close()
+        if self.tmp is not None:
+            self.tmp.cleanup()
