@@ -8,6 +8,7 @@
 
 #include "client/log_sink.h"
 #include "runtime/console.h"
+#include "runtime/file.h"
 #include "runtime/process.h"
 #include "runtime/time.h"
 
@@ -18,8 +19,9 @@ struct LogState {
   v3Mutex lock;
   u32 consoleEcho;
   u32 lineStart;
+  RuntimeFile file;  // open when the log file exists
 };
-LogState g_log = {{}, 0, 1};
+LogState g_log = {{}, 0, 1, {}};
 
 constexpr u64 kMessageCapacity = 256;
 
@@ -29,10 +31,20 @@ void WriteLocked(const char* text, u64 length) {
     (void)v3ConsoleWrite(text, length);
     v3ConsoleFlush();
   }
-  LogSinkWrite(text, length);
+  if (g_log.file.isOpen) {
+    u64 written = 0;
+    (void)v3FileWrite(&g_log.file, &written, text, length);  // unbuffered: on disk as soon as it returns
+  }
 }
 
 }  // namespace
+
+void LogAttachFile(const RuntimeFile* file) {
+  (void)v3MutexLock(&g_log.lock, V3_MUTEX_WAIT);
+  if (g_log.file.isOpen) v3FileClose(&g_log.file);
+  g_log.file = file != nullptr ? *file : RuntimeFile{};
+  v3MutexUnlock(&g_log.lock);
+}
 
 void LogSetConsoleEcho(u32 on) { g_log.consoleEcho = on; }
 

@@ -1,7 +1,7 @@
-// Where the log's file copy goes. Until the log file is opened there is none and output is console-only.
+// The log's file copy, shared between the log writer and the code that opens the log file.
 #pragma once
 
-#include "runtime/types.h"
+#include "runtime/file.h"
 
-// Appends to the log file, if one is open, and flushes it. REQUIRES: the log lock is held.
-void LogSinkWrite(const char* text, u64 length);
+// Makes file the log's file copy (taking the record over) or, with null, closes the current one.
+void LogAttachFile(const RuntimeFile* file);

@@ -6,6 +6,7 @@
 #include "client/banner.h"
 #include "client/core_interrupt.h"
 #include "client/log.h"
+#include "client/log_open.h"
 #include "client/options.h"
 #include "runtime/console.h"
 #include "runtime/format.h"
@@ -38,6 +39,7 @@ void LogArguments() {
 int StartClient(RunOptions* options) {
   g_settings.editionCode = kLinuxConsoleEdition;
   if (ParseOptions(g_settings.argc, g_settings.argv, options) != 0) RefuseArguments();
+  OpenLog();
   PrintBanner();
   LogArguments();
   return 0;

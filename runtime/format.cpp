@@ -7,6 +7,7 @@
 #include <new>
 
 #include "runtime/console.h"
+#include "runtime/file.h"
 
 namespace {
 
@@ -229,6 +230,11 @@ bool PutBuffer(FormatSink* sink, const char* text, u64 length) {
   return true;  // keep consuming arguments; the text beyond the capacity is dropped
 }
 
+bool PutFile(FormatSink* sink, const char* text, u64 length) {
+  u64 written = 0;
+  return v3FileWrite(static_cast<RuntimeFile*>(sink->context), &written, text, length) == 0;
+}
+
 bool PutConsole(FormatSink*, const char* text, u64 length) { return v3ConsoleWrite(text, length) == 0; }
 
 }  // namespace
@@ -276,6 +282,16 @@ u64 v3PrintBuffer(char* buffer, u64 capacity, const char* format, ...) {
   va_list args;
   va_start(args, format);
   const u64 count = v3PrintBufferV(buffer, capacity, format, args);
+  va_end(args);
+  return count;
+}
+
+u64 v3PrintFile(RuntimeFile* file, const char* format, ...) {
+  if (file == nullptr) return 0;
+  FormatSink sink{PutFile, file};
+  va_list args;
+  va_start(args, format);
+  const u64 count = v3FormatV(&sink, format, args);
   va_end(args);
   return count;
 }

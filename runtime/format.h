@@ -23,3 +23,6 @@ u64 v3PrintConsole(const char* format, ...);
 // Writes at most capacity - 1 characters and always a terminator (capacity > 0); returns the count stored.
 u64 v3PrintBuffer(char* buffer, u64 capacity, const char* format, ...);
 u64 v3PrintBufferV(char* buffer, u64 capacity, const char* format, va_list args);
+struct RuntimeFile;
+// Formats into an open runtime file; a failed write stops the output. Returns the characters written.
+u64 v3PrintFile(RuntimeFile* file, const char* format, ...);
