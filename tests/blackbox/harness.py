@@ -68,5 +68,7 @@ class Client:
             self.proc.wait()
         if not self.out.closed:
             self.out.close()
+        if self.proc.stdin and not self.proc.stdin.closed:
+            self.proc.stdin.close()
         if self.tmp is not None:
             self.tmp.cleanup()

@@ -1,5 +1,6 @@
 """The client's start, its refusal of bad arguments, and its end on SIGINT and SIGTERM."""
 import os
+import re
 import signal
 import subprocess
 import tempfile
@@ -92,6 +93,8 @@ class Running(unittest.TestCase):
             client.close()
             raise
         status, out = client.finish(timeout=30)
+        with open(os.path.join(client.workdir, "QVNlog.txt"), encoding="latin-1") as f:
+            self.log = f.read()
         client.close()
         return status, out
 
@@ -100,10 +103,13 @@ class Running(unittest.TestCase):
         self.assertEqual(status, 0)
         banner = ("\n#" + " Linux Console Edition " + "#" * 55 + "\n" + RULE + "\n" +
                   " " * 23 + "Quorvane Client Version 3.25\n\n")
-        self.assertTrue(out.startswith(banner), out)
+        opening = re.match(r"\n\n--- Opening Log file \[[A-Za-z]+ \d{1,2} \d\d:\d\d:\d\d\] \n\n", out)
+        self.assertIsNotNone(opening, out)
+        self.assertTrue(out[opening.end():].startswith(banner), out)
         lines = unstamped(out)
         self.assertIn(RULE + RULE + "\nArguments: -verbosity 6 -pause \n\n+ Benchmarking ...\n", lines)
         self.assertTrue(lines.endswith("***** Got a SIGTERM signal (15) from OS\n" + SHUTDOWN), lines)
+        self.assertEqual(self.log, out, "the log file holds what the console showed")
 
     def test_sigint_without_arguments(self):
         status, out = self.run_until_signal(["-verbosity", "6"], signal.SIGINT)
