@@ -4,6 +4,14 @@
 #include <signal.h>
 
 #include "client/banner.h"
+#include "client/core_files.h"
+#include "client/core_launch.h"
+#include "client/retry_delay.h"
+#include "client/status_page.h"
+#include "runtime/file.h"
+#include "state/client_config.h"
+#include "state/dialogue.h"
+#include "state/work_queue.h"
 #include "client/core_interrupt.h"
 #include "client/log.h"
 #include "client/log_open.h"
@@ -34,6 +42,40 @@ void LogArguments() {
   LogWrite("\n\n");
 }
 
+// Loads client.cfg, or writes the defaults and runs the dialogue until the settings load.
+void LoadConfiguration(RunOptions* options) {
+  if (LoadClientSettings() != 0) {
+    (void)WriteDefaultSettings();
+    options->mode = RunMode::Configure;
+  } else if (options->mode != RunMode::Configure) {
+    return;
+  }
+  RetryDelay(5000, 2880000, 15000);
+  for (;;) {
+    LogPrint("Configuring Quorvane...\n\n");
+    ConfigureInteractively();
+    WriteStatusPage();
+    if (LoadClientSettings() == 0) return;
+    // Without a console nobody can answer: wait between rounds instead of spinning.
+    if (DialogueInputEnded()) (void)RetryDelay(0, 0, 0);
+  }
+}
+
+bool StatusPageExists() {
+  FileInfo info{};
+  return v3FileInfo(&info, kStatusPageFileName) == 0 && info.size > 0;
+}
+
+void EnsureWorkDirectory() {
+  RuntimeDir dir{};
+  if (v3DirOpen(&dir, kWorkDirectory, V3_DIR_TEST) == 0) return;
+  LOG_AT(3, "Work directory not found. Creating...\n");
+  if (v3DirOpen(&dir, kWorkDirectory, V3_DIR_CREATE) != 0) {
+    LOG_AT(2, "+ Could not access or create work directory, exiting.\n");
+    v3ProcessExit(-1);
+  }
+}
+
 }  // namespace
 
 int StartClient(RunOptions* options) {
@@ -42,6 +84,11 @@ int StartClient(RunOptions* options) {
   OpenLog();
   PrintBanner();
   LogArguments();
+  LoadConfiguration(options);
+  if (!StatusPageExists()) WriteStatusPage();
+  EnsureWorkDirectory();
+  if (LoadQueue(&g_workQueue) != 0) CreateQueue(&g_workQueue);
+  PurgeUnknownSlots(&g_workQueue, CleanUpUnit);
   return 0;
 }
 
