@@ -39,8 +39,17 @@ void AskFreeText(const char* withValue, const char* withoutValue, const char* st
   ReadAnswer(answer);
 }
 
+// The answer taken when nobody can answer: "no" where it is a choice, so that an unattended client never
+// switches on a proxy or the asking that nobody asked for; otherwise the first choice.
+const char* UnattendedChoice(std::initializer_list<const char*> choices) {
+  for (const char* choice : choices) {
+    if (std::strcmp(choice, "no") == 0) return choice;
+  }
+  return *choices.begin();
+}
+
 // Repeats the question until an acceptable answer; with the input at its end, the current value or the
-// first choice is taken. *typed tells whether the user gave a non-empty answer.
+// unattended choice is taken. *typed tells whether the user gave a non-empty answer.
 void AskChoice(const char* withValue, const char* withoutValue, const char* stored, const char* current,
                std::initializer_list<const char*> choices, char answer[kAnswerCapacity], bool* typed = nullptr) {
   for (;;) {
@@ -48,7 +57,7 @@ void AskChoice(const char* withValue, const char* withoutValue, const char* stor
     if (typed != nullptr) *typed = answer[0] != '\0';
     if (MatchAnswer(current, answer, choices)) return;
     if (g_inputEnded) {
-      std::strcpy(answer, current != nullptr ? current : *choices.begin());
+      std::strcpy(answer, current != nullptr ? current : UnattendedChoice(choices));
       return;
     }
   }

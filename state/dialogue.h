@@ -1,7 +1,7 @@
 // The configuration dialogue on the console: user and team, network and proxy, advanced settings. Each
 // question shows the stored value in brackets and Enter keeps it; choice questions repeat until answered
-// with one of the choices. When the console input has ended, a choice question takes the stored value or
-// its first choice, so the dialogue always finishes.
+// with one of the choices. When the console input has ended, a choice question takes the stored value,
+// else "no" where that is a choice, else its first choice, so the dialogue always finishes.
 #pragma once
 
 #include <initializer_list>

@@ -2,6 +2,7 @@
 import os
 import re
 import signal
+import struct
 import subprocess
 import tempfile
 import time
@@ -15,14 +16,34 @@ def unstamped(text):
     return STAMP.sub("", text)
 
 
+DEFAULT_CONFIG = ("[settings]\nusername=Volunteer\nteam=42\nasknet=no\nmachineid=1\n\n"
+                  "[http]\nactive=no\nhost=localhost\nport=8080\n\n")
+USER_ID = 0x0123456789ABCDEF
+
+
+def prepare(workdir, config=DEFAULT_CONFIG, user_id=USER_ID, queue=None):
+    """Writes client.cfg, machinedependent.dat (8 bytes, little-endian) and, if given, queue.dat."""
+    if config is not None:
+        with open(os.path.join(workdir, "client.cfg"), "w") as f:
+            f.write(config)
+    if user_id is not None:
+        with open(os.path.join(workdir, "machinedependent.dat"), "wb") as f:
+            f.write(struct.pack("<Q", user_id))
+    if queue is not None:
+        with open(os.path.join(workdir, "queue.dat"), "wb") as f:
+            f.write(queue)
+
+
 class Client:
     """One client process in its own temporary working directory."""
 
-    def __init__(self, args, workdir=None, program=None, stdin_data=b""):
+    def __init__(self, args, workdir=None, program=None, stdin_data=b"", files=None):
         self.tmp = None
         if workdir is None:
             self.tmp = tempfile.TemporaryDirectory(prefix="qvn-bb-")
             workdir = self.tmp.name
+        if files is not None:
+            prepare(workdir, **files)
         self.workdir = workdir
         program = program or CLIENT
         self.out_path = os.path.join(workdir, ".stdout")

@@ -75,7 +75,7 @@ class BadArguments(unittest.TestCase):
 
 class Running(unittest.TestCase):
     def run_until_signal(self, args, number):
-        client = Client(args)
+        client = Client(args, files={})
         try:
             # The benchmark result is logged just before the work-cycle thread starts and installs the handler.
             self.assertTrue(client.wait_for("The benchmark result is "), client.output())
@@ -107,7 +107,8 @@ class Running(unittest.TestCase):
         self.assertIsNotNone(opening, out)
         self.assertTrue(out[opening.end():].startswith(banner), out)
         lines = unstamped(out)
-        self.assertIn(RULE + RULE + "\nArguments: -verbosity 6 -pause \n\n+ Benchmarking ...\n", lines)
+        self.assertIn(RULE + RULE + "\nArguments: -verbosity 6 -pause \n\n- Ask before connecting: No\n", lines)
+        self.assertIn("\n+ Benchmarking ...\n", lines)
         self.assertTrue(lines.endswith("***** Got a SIGTERM signal (15) from OS\n" + SHUTDOWN), lines)
         self.assertEqual(self.log, out, "the log file holds what the console showed")
 
@@ -117,12 +118,12 @@ class Running(unittest.TestCase):
         self.assertTrue(unstamped(out).endswith("***** Got an Activate signal (2) from OS\n" + SHUTDOWN))
 
     def test_no_arguments_writes_no_argument_line(self):
-        client = Client([])
+        client = Client([], files={})
         try:
             self.assertTrue(client.wait_for("+ Benchmarking ...\n"))
             out = client.output()
             self.assertNotIn("Arguments:", out)
-            self.assertIn(RULE + RULE + "\n\n\n", out)
+            self.assertIn(RULE + RULE + "\n\n\n[", out)
         finally:
             client.close()
 
