@@ -5,6 +5,7 @@
 #include "client/core_launch.h"
 #include "client/log.h"
 #include "runtime/file.h"
+#include "state/queue_lock.h"
 #include "state/queue_slots.h"
 #include "state/work_queue.h"
 
@@ -14,7 +15,10 @@ int CleanUpUnit(u32 slot) {
   char core[kCoreFileNameCapacity];
   char coreLog[64];
   std::snprintf(suffix, sizeof suffix, "%02d", static_cast<int>(slot));
-  CoreFileName(EntryCoreNumber(g_workQueue.slots[slot]), core);
+  {
+    QueueGuard guard;
+    CoreFileName(EntryCoreNumber(g_workQueue.slots[slot]), core);
+  }
   std::snprintf(coreLog, sizeof coreLog, "%slogfile_%02u.txt", kWorkDirectory, slot);
   const char* reason = "Core file absent";
   if (CorePresent(core)) {

@@ -11,8 +11,9 @@
 #include "runtime/file.h"
 #include "state/client_config.h"
 #include "state/dialogue.h"
+#include "state/queue_ops.h"
 #include "state/work_queue.h"
-#include "client/core_interrupt.h"
+#include "client/core_flags.h"
 #include "client/log.h"
 #include "client/log_open.h"
 #include "client/options.h"
@@ -88,6 +89,7 @@ int StartClient(RunOptions* options) {
   if (!StatusPageExists()) WriteStatusPage();
   EnsureWorkDirectory();
   if (LoadQueue(&g_workQueue) != 0) CreateQueue(&g_workQueue);
+  SetUnitCleaner(CleanUpUnit);
   PurgeUnknownSlots(&g_workQueue, CleanUpUnit);
   return 0;
 }

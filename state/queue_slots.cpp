@@ -5,6 +5,7 @@
 #include <string>
 
 #include "client/log.h"
+#include "state/queue_lock.h"
 #include "state/work_queue.h"
 
 namespace {
@@ -32,12 +33,19 @@ void AppendDate(std::string* text, const char* format, v3Time time, bool seconds
 
 int ClearSlot(WorkQueue* queue, u32 slot) {
   if (slot >= kQueueSlots) return -1;
+  QueueGuard guard;
   queue->slots[slot].state = SLOT_EMPTY;
   return SaveQueue(queue);
 }
 
-void PrintQueue(const WorkQueue* queue) {
+void PrintQueue(const WorkQueue* shared) {
   LOG_AT(3, "Printing Queue Information\n");
+  WorkQueue copy;
+  {
+    QueueGuard guard;
+    copy = *shared;
+  }
+  const WorkQueue* queue = &copy;
   std::string text = "CURRENT QUEUE: \n";
   for (u32 slot = 0; slot < kQueueSlots; ++slot) {
     const QueueEntry& e = queue->slots[slot];

@@ -9,6 +9,7 @@
 #include "runtime/memory.h"
 #include "runtime/process.h"
 #include "state/byte_order.h"
+#include "state/queue_lock.h"
 
 WorkQueue g_workQueue;
 
@@ -99,6 +100,7 @@ int LoadQueue(WorkQueue* queue) {
 }
 
 int SaveQueue(WorkQueue* queue) {
+  QueueGuard guard;
   for (QueueEntry& entry : queue->slots) {
     if (entry.state == SLOT_ACTIVE) entry.state = SLOT_READY;
   }

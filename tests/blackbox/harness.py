@@ -37,7 +37,7 @@ def prepare(workdir, config=DEFAULT_CONFIG, user_id=USER_ID, queue=None):
 class Client:
     """One client process in its own temporary working directory."""
 
-    def __init__(self, args, workdir=None, program=None, stdin_data=b"", files=None):
+    def __init__(self, args, workdir=None, program=None, stdin_data=b"", files=None, env=None):
         self.tmp = None
         if workdir is None:
             self.tmp = tempfile.TemporaryDirectory(prefix="qvn-bb-")
@@ -48,8 +48,13 @@ class Client:
         program = program or CLIENT
         self.out_path = os.path.join(workdir, ".stdout")
         self.out = open(self.out_path, "wb")
+        environment = dict(os.environ)
+        environment.update(env or {})
+        # A session of its own: the client signals its whole process group to stop a core, and that group
+        # must not include the test runner.
         self.proc = subprocess.Popen([program] + list(args), cwd=workdir, stdin=subprocess.PIPE,
-                                     stdout=self.out, stderr=subprocess.STDOUT)
+                                     stdout=self.out, stderr=subprocess.STDOUT, env=environment,
+                                     start_new_session=True)
         if stdin_data is not None:
             self.proc.stdin.write(stdin_data)
             self.proc.stdin.close()
@@ -83,9 +88,19 @@ class Client:
         self.out.close()
         return status, self.output()
 
+    def log(self):
+        with open(os.path.join(self.workdir, "QVNlog.txt"), "rb") as f:
+            return f.read().decode("latin-1")
+
+    def signal_group(self, number):
+        os.killpg(self.proc.pid, number)
+
     def close(self):
+        try:
+            os.killpg(self.proc.pid, signal.SIGKILL)  # the client and any core it started
+        except ProcessLookupError:
+            pass
         if self.proc.poll() is None:
-            self.proc.send_signal(signal.SIGKILL)
             self.proc.wait()
         if not self.out.closed:
             self.out.close()

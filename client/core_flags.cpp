@@ -1,0 +1,6 @@
+// Storage of the core-run flags.
+#include "client/core_flags.h"
+
+std::atomic<u32> g_coreRunning{0};
+std::atomic<u32> g_restartFlag{0};
+std::atomic<u32> g_deadlineInterrupt{0};

@@ -1,0 +1,79 @@
+// Following the core's log file while it grows.
+#include "client/core_watcher.h"
+
+#include <cstring>
+#include <string>
+
+#include "client/log.h"
+#include "client/unit_progress.h"
+#include "runtime/file.h"
+#include "runtime/process.h"
+
+namespace {
+
+// Longest piece handed on at once, as a 999-byte line buffer gives them.
+constexpr u64 kLinePiece = 998;
+
+// Reads whole lines from a file that another process is still writing: a line is handed on once its
+// newline has arrived (or it reaches the piece limit); the rest waits for more data unless draining.
+class LineReader {
+ public:
+  explicit LineReader(RuntimeFile* file) : file_(file) {}
+  bool Next(std::string* line, bool drain) {
+    for (;;) {
+      const size_t newline = pending_.find('\n');
+      if (newline != std::string::npos && newline < kLinePiece) return Take(newline + 1, line);
+      if (pending_.size() >= kLinePiece) return Take(kLinePiece, line);
+      char buffer[4096];
+      u64 got = 0;
+      if (v3FileRead(buffer, &got, file_, sizeof buffer) != 0 || got == 0) {
+        if (drain && !pending_.empty()) return Take(pending_.size(), line);
+        return false;
+      }
+      pending_.append(buffer, got);
+    }
+  }
+
+ private:
+  bool Take(size_t count, std::string* line) {
+    line->assign(pending_, 0, count);
+    pending_.erase(0, count);
+    return true;
+  }
+  RuntimeFile* file_;
+  std::string pending_;
+};
+
+bool ReportsProgress(const std::string& line) {
+  return line.rfind("Finished", 0) == 0 || line.rfind("Writing local files", 0) == 0;
+}
+
+}  // namespace
+
+void CoreOutputWatcher(void* raw) {
+  auto* watch = static_cast<CoreWatch*>(raw);
+  RuntimeFile file{};
+  bool open = false;
+  while (watch->stop.load() == 0) {
+    v3Sleep(100);
+    if (v3FileOpen(&file, watch->logPath, V3_FILE_READ, V3_LOCK_NONE) == 0) {
+      open = true;
+      break;
+    }
+  }
+  if (open) {
+    LineReader reader(&file);
+    std::string line;
+    while (watch->stop.load() == 0) {
+      if (reader.Next(&line, false)) {
+        LOG_AT(3, "%s", line.c_str());
+        if (ReportsProgress(line)) (void)CheckUnitProgress();
+      } else {
+        v3Sleep(500);
+      }
+    }
+    while (reader.Next(&line, true)) LOG_AT(3, "%s", line.c_str());
+    v3FileClose(&file);
+  }
+  watch->done = 1;
+}

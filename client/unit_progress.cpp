@@ -1,0 +1,96 @@
+// Progress checks and the unit status file.
+#include "client/unit_progress.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "client/core_flags.h"
+#include "client/log.h"
+#include "runtime/file.h"
+#include "runtime/process.h"
+#include "state/byte_order.h"
+#include "state/client_config.h"
+#include "state/queue_lock.h"
+#include "state/queue_ops.h"
+#include "state/work_queue.h"
+
+namespace {
+
+void AppendDate(std::string* text, const char* label, v3Time t) {
+  v3Date d{};
+  if (v3TimeToDate(&d, t) != 0) d = v3Date{};
+  char line[96];
+  std::snprintf(line, sizeof line, "%s: %s %u %02u:%02u:%02u\n", label, MonthNames[d.month], d.day + 1, d.hour,
+                d.minute, d.second);
+  *text += line;
+}
+
+// Stops the running core: the whole process group gets SIGTERM, which the client's handler lets pass.
+void InterruptCore(u32 slot, v3Time deadline) {
+  v3Date d{};
+  if (v3TimeToDate(&d, deadline) != 0) d = v3Date{};
+  LOG_AT(3, "Unit %i's deadline (%s %u %02u:%02u) has passed.\n", static_cast<int>(slot), MonthNames[d.month],
+         d.day + 1, d.hour, d.minute);
+  LOG_AT(3, "Going to interrupt core and move on to next unit...\n");
+  g_deadlineInterrupt = 1;
+  (void)v3ProcessSignal(0, 15);
+}
+
+}  // namespace
+
+int CheckUnitProgress() {
+  QueueEntry entry;
+  u32 slot;
+  {
+    QueueGuard guard;
+    slot = g_workQueue.currentIndex;
+    if (slot >= kQueueSlots) return -1;
+    entry = g_workQueue.slots[slot];
+  }
+  if (entry.state != SLOT_ACTIVE && entry.state != SLOT_READY) return -1;
+  if (g_clientSettings.honourDeadlines && g_coreRunning.load() != 0 && entry.state == SLOT_ACTIVE &&
+      entry.deadlineKnown != 0 && DeadlinePassed(entry.deadline)) {
+    InterruptCore(slot, entry.deadline);
+    return -1;
+  }
+  char path[64];
+  std::snprintf(path, sizeof path, "work/wuinfo_%02u.dat", slot);
+  RuntimeFile file{};
+  if (v3FileOpen(&file, path, V3_FILE_READ, V3_LOCK_NONE) != 0) return -1;
+  u8 info[kUnitInfoSize];
+  u64 got = 0;
+  const int rc = v3FileRead(info, &got, &file, kUnitInfoSize);
+  v3FileClose(&file);
+  if (rc != 0 || got < kUnitInfoSize) return -1;
+  WriteUnitInfo(info, entry.received, entry.deadlineKnown != 0 ? &entry.deadline : nullptr);
+  return 0;
+}
+
+void WriteUnitInfo(const u8 info[kUnitInfoSize], v3Time received, const v3Time* deadline) {
+  char name[81];
+  std::memcpy(name, info + 4, 80);
+  name[80] = '\0';
+  const u32 total = LoadLE32(info + 84);
+  const u32 completed = LoadLE32(info + 88);
+  const int progress = total == 0 ? 0 : static_cast<int>(static_cast<double>(completed) / total * 100.0);
+
+  std::string text = "Current Work Unit\n-----------------\nName: ";
+  text += name;
+  text += "\n";
+  AppendDate(&text, "Download time", received);
+  if (deadline != nullptr) AppendDate(&text, "Due time", *deadline);
+  char line[64];
+  std::snprintf(line, sizeof line, "Progress: %d%%  [", progress);
+  text += line;
+  const int bars = progress / 10;
+  text.append(static_cast<size_t>(bars > 0 ? bars : 0), '|');
+  if (bars < 10) text.append(static_cast<size_t>(10 - (bars > 0 ? bars : 0)), '_');
+  text += "]\n";
+
+  RuntimeFile file{};
+  if (v3FileOpen(&file, "unitinfo.txt", V3_FILE_WRITE | V3_FILE_CREATE | V3_FILE_TRUNCATE, V3_LOCK_NONE) != 0) return;
+  u64 written = 0;
+  (void)v3FileWrite(&file, &written, text.data(), text.size());
+  v3FileClose(&file);
+}

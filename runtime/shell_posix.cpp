@@ -1,0 +1,82 @@
+// Shell commands over posix_spawn and waitpid.
+#include <errno.h>
+#include <pthread.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "runtime/shell.h"
+
+extern char** environ;
+
+namespace {
+
+// How many commands run now; the first saves the interrupt dispositions, the last puts them back.
+pthread_mutex_t g_runningLock = PTHREAD_MUTEX_INITIALIZER;
+int g_running = 0;
+struct sigaction g_savedInt;
+struct sigaction g_savedQuit;
+
+void BeginIgnoringInterrupts() {
+  pthread_mutex_lock(&g_runningLock);
+  if (g_running++ == 0) {
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGINT, &ignore, &g_savedInt);
+    sigaction(SIGQUIT, &ignore, &g_savedQuit);
+  }
+  pthread_mutex_unlock(&g_runningLock);
+}
+
+void EndIgnoringInterrupts() {
+  pthread_mutex_lock(&g_runningLock);
+  if (--g_running == 0) {
+    sigaction(SIGINT, &g_savedInt, nullptr);
+    sigaction(SIGQUIT, &g_savedQuit, nullptr);
+  }
+  pthread_mutex_unlock(&g_runningLock);
+}
+
+}  // namespace
+
+int v3ShellRun(const char* commandLine) {
+  if (commandLine == nullptr) return -1;
+  // "exec" makes the shell become the command; the command and its arguments stay exactly as given.
+  std::string script = "exec ";
+  script += commandLine;
+  char shell[] = "/bin/sh";
+  char dashC[] = "-c";
+  char* argv[] = {shell, dashC, script.data(), nullptr};
+
+  posix_spawnattr_t attributes;
+  if (posix_spawnattr_init(&attributes) != 0) return -1;
+  sigset_t none;
+  sigemptyset(&none);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  for (int s : {SIGINT, SIGQUIT, SIGTERM, SIGCHLD, SIGPIPE}) sigaddset(&defaults, s);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+  BeginIgnoringInterrupts();
+  pid_t child = 0;
+  const int spawned = posix_spawn(&child, "/bin/sh", nullptr, &attributes, argv, environ);
+  posix_spawnattr_destroy(&attributes);
+  int status = 0;
+  int result = -1;
+  if (spawned == 0) {
+    pid_t waited;
+    do {
+      waited = waitpid(child, &status, 0);
+    } while (waited < 0 && errno == EINTR);
+    if (waited == child) result = (status >> 8) & 0xFF;
+  }
+  EndIgnoringInterrupts();
+  return result;
+}

@@ -1,0 +1,29 @@
+// Operations on the queue's slots: searching, choosing the slot for the next unit (fetching work into it,
+// sacrificing the oldest unit when all are taken), deadlines, purging and the performance fraction.
+// Each change holds the queue lock; none holds it across a core run or a network exchange.
+#pragma once
+
+#include "state/queue_layout.h"
+
+// How a unit is dropped: its core removes its files and the slot is emptied. Registered at start-up.
+using UnitCleaner = int (*)(u32 slot);
+void SetUnitCleaner(UnitCleaner cleaner);
+[[nodiscard]] int CleanUpSlot(u32 slot);
+
+// The first slot in state after *slot, wrapping, *slot itself last; 0 with *slot set, or -1 unchanged.
+[[nodiscard]] int NextSlotInState(const WorkQueue* queue, u32 state, u32* slot);
+// The non-empty slot received earliest (and before now); 0 or -1.
+[[nodiscard]] int FindOldestSlot(const WorkQueue* queue, u32* slot);
+// Drops every slot through the cleaner; 0 when all succeeded.
+int PurgeAllUnits(WorkQueue* queue);
+// Makes the slot after *slot ready to run, fetching work when needed (retrying without limit); 0 with *slot
+// set and made current, or -1 when the queue is full and no slot could be freed.
+[[nodiscard]] int GetWorkIntoSlot(WorkQueue* queue, u32* slot);
+// Reports and drops units whose deadline has passed (finished ones only when deadlines are honoured).
+void CheckDeadlines(WorkQueue* queue);
+// True when now is strictly later than the deadline (all 128 bits compared).
+[[nodiscard]] bool DeadlinePassed(v3Time deadline);
+// Results waiting for the work server at address, counted in a private copy read from the file.
+[[nodiscard]] u32 CountFinishedForServer(u32 address);
+// Folds the just-finished unit of slot into the performance fraction.
+void UpdatePerformanceFraction(WorkQueue* queue, u32 slot);

@@ -1,0 +1,117 @@
+// Result sending.
+#include "state/result_send.h"
+
+#include <atomic>
+#include <cstdio>
+
+#include "client/log.h"
+#include "net/work_exchange.h"
+#include "runtime/file.h"
+#include "runtime/process.h"
+#include "state/client_config.h"
+#include "state/queue_lock.h"
+#include "state/queue_ops.h"
+#include "state/queue_slots.h"
+#include "state/work_queue.h"
+
+namespace {
+
+std::atomic<bool> g_sending{false};
+
+// Clears the sending flag on every way out.
+class SendingFlag {
+ public:
+  bool Acquire() { return !g_sending.exchange(true); }
+  ~SendingFlag() {
+    if (held_) g_sending.store(false);
+  }
+  bool held_ = false;
+};
+
+int SendHeld(WorkQueue* queue, u32 slot) {
+  if (slot >= kQueueSlots) {
+    LOG_AT(6, "- Error: Bad queue index while trying to send finished unit\n");
+    return -1;
+  }
+  QueueEntry entry;
+  {
+    QueueGuard guard;
+    entry = queue->slots[slot];
+  }
+  if (entry.state != SLOT_DONE) {
+    LOG_AT(6, "- Warning: Asked to send unfinished unit to server\n");
+    return -1;
+  }
+  char resultPath[64];
+  std::snprintf(resultPath, sizeof resultPath, "work/wuresults_%02d.dat", static_cast<int>(slot));
+  const int rc = SendResult(&entry, resultPath);
+  if (rc == 0) {
+    {
+      QueueGuard guard;
+      queue->slots[slot].state = SLOT_EMPTY;
+      (void)SaveQueue(queue);
+    }
+    (void)v3FileDelete(resultPath);
+    return 0;
+  }
+  if (rc == -2) {
+    LOG_AT(3, "- Error: Could not read unit %02d file. Removing from queue.\n", static_cast<int>(slot));
+    (void)ClearSlot(queue, slot);
+    return -1;
+  }
+  if (rc == 22) {
+    (void)ClearSlot(queue, slot);
+    return -1;
+  }
+  v3Date d{};
+  if (v3TimeToDate(&d, entry.completed) != 0) d = v3Date{};
+  LOG_AT(3, "- Error: Could not transmit unit %02d (completed %s %u). Keeping unit in queue.\n",
+         static_cast<int>(slot), MonthNames[d.month], d.day + 1);
+  return -1;
+}
+
+}  // namespace
+
+int SendFinishedUnit(WorkQueue* queue, u32 slot) {
+  SendingFlag flag;
+  if (!flag.Acquire()) {
+    LOG_AT(9, "- Already sending work\n");
+    return -1;
+  }
+  flag.held_ = true;
+  return SendHeld(queue, slot);
+}
+
+int SendAllFinished(WorkQueue* queue) {
+  LOG_AT(6, "Trying to send all finished work units\n");
+  u32 sent = 0;
+  u32 failed = 0;
+  for (u32 s = 0; s < kQueueSlots; ++s) {
+    bool done;
+    {
+      QueueGuard guard;
+      done = queue->slots[s].state == SLOT_DONE;
+    }
+    if (!done) continue;
+    if (SendFinishedUnit(queue, s) == 0) {
+      ++sent;
+    } else {
+      ++failed;
+    }
+  }
+  LOG_AT(6, "+ Sent %u completed units to the server\n", sent);
+  return failed > 0 ? -1 : 0;
+}
+
+void AutosendLoop(void* raw) {
+  auto* queue = static_cast<WorkQueue*>(raw);
+  for (;;) {
+    CheckDeadlines(queue);
+    if (!g_clientSettings.askBeforeConnecting || g_clientSettings.connectionOpen) {
+      LOG_AT(6, "- Autosending finished units...\n");
+      (void)SendAllFinished(queue);
+      LOG_AT(6, "- Autosend completed\n");
+    }
+    v3Sleep(21600000);
+  }
+}
