@@ -7,7 +7,7 @@
 
 #include "client/log.h"
 #include "runtime/format.h"
-#include "runtime/net_lookup.h"
+#include "runtime/socket.h"
 #include "runtime/strings.h"
 #include "state/identity.h"
 
@@ -49,7 +49,7 @@ int LoadProxySettings() {
     return -1;
   }
   u32 address = 0;
-  if (v3NetLookup(host, &address, 1) == 1) {
+  if (v3NetLookup(&address, 1, host) == 1) {
     s.proxyAddress = address;
   } else {
     LOG_AT(3, "Failed to resolve hostname for proxy. Will connect directly.\n");
