@@ -35,7 +35,10 @@ std::string Through(bool bzip2, u32 mode, const std::vector<std::string>& pieces
       return "<update>";
     }
   }
-  if (v3DecompressEnd(&out, &s) != 0) return "<end>";
+  if (v3DecompressEnd(&out, &s) != 0) {
+    v3BufferFree(&out);
+    return "<end>";
+  }
   return Drain(&out);
 }
 
@@ -60,14 +63,18 @@ TEST(Base64, Rfc4648Vectors) {
 
 TEST(Bzip2, RoundTripIgnoresTrailingBytes) {
   std::string plain;
-  for (int i = 0; i < 200000; ++i) plain += static_cast<char>('a' + (i * i) % 23);
+  u32 seed = 12345;  // a simple generator: text that compresses, but not to nothing
+  for (u64 i = 0; i < 200000; ++i) {
+    seed = seed * 1103515245u + 12345u;
+    plain += static_cast<char>('a' + (seed >> 16) % 23);
+  }
   const std::string packed = Through(true, V3_CODEC_ENCODE, {plain.substr(0, 70000), plain.substr(70000)});
   ASSERT_EQ(packed.substr(0, 3), "BZh");
   EXPECT_EQ(Through(true, V3_CODEC_DECODE, {packed}), plain);
   const std::string trailing(200, 'T');
   EXPECT_EQ(Through(true, V3_CODEC_DECODE, {packed + trailing}), plain);
   EXPECT_EQ(Through(true, V3_CODEC_DECODE, {packed, trailing}), plain);
-  EXPECT_EQ(Through(true, V3_CODEC_DECODE, {packed.substr(0, 300), packed.substr(300)}), plain);
+  EXPECT_EQ(Through(true, V3_CODEC_DECODE, {packed.substr(0, packed.size() / 2), packed.substr(packed.size() / 2)}), plain);
   EXPECT_EQ(Through(true, V3_CODEC_DECODE, {}), "");  // nothing fed: an empty result
 }
 
