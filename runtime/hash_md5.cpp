@@ -2,14 +2,11 @@
 #include <cstring>
 
 #include "runtime/hash.h"
+#include "runtime/hash_block.h"
 
 namespace {
 
-struct Md5State {
-  u8 block[64];
-  u32 h[4];
-  u64 count;
-};
+using Md5State = BlockHashState<4>;
 
 inline u32 Rotate(u32 x, int n) { return (x << n) | (x >> (32 - n)); }
 inline u32 LoadLE(const u8* p) {
@@ -124,30 +121,14 @@ int v3Md5Init(HashContext* c) {
 }
 
 int v3Md5Update(HashContext* c, const u8* data, u64 length) {
-  auto* s = static_cast<Md5State*>(c->state);
-  u64 used = s->count % 64;
-  s->count += length;
-  if (used > 0) {
-    const u64 take = length < 64 - used ? length : 64 - used;
-    std::memcpy(s->block + used, data, take);
-    data += take;
-    length -= take;
-    if (used + take < 64) return 0;
-    Compress(s->h, s->block);
-  }
-  for (; length >= 64; data += 64, length -= 64) Compress(s->h, data);
-  std::memcpy(s->block, data, length);
+  AbsorbBlocks(static_cast<Md5State*>(c->state), data, length, [](u32* h, const u8* p, u64 blocks) { for (u64 b = 0; b < blocks; ++b) Compress(h, p + 64 * b); });
   return 0;
 }
 
 int v3Md5Final(u8 digest[V3_DIGEST_SIZE], HashContext* c) {
   auto* s = static_cast<Md5State*>(c->state);
-  const u64 bits = s->count * 8;
-  u8 padding[72] = {0x80};
-  const u64 used = s->count % 64;
-  const u64 padLength = (used < 56 ? 56 : 120) - used;
-  for (int i = 0; i < 8; ++i) padding[padLength + i] = static_cast<u8>(bits >> (8 * i));
-  (void)v3Md5Update(c, padding, padLength + 8);
+  u8 padding[72];
+  (void)v3Md5Update(c, padding, FinalPadding(s, padding, false));
   std::memset(digest, 0, V3_DIGEST_SIZE);
   for (int i = 0; i < 16; ++i) digest[i] = static_cast<u8>(s->h[i / 4] >> (8 * (i % 4)));
   v3HashRelease(s, sizeof *s);

@@ -2,17 +2,14 @@
 #include <cstring>
 
 #include "runtime/hash.h"
+#include "runtime/hash_block.h"
 
 bool v3Sha1HardwareAvailable();
 void v3Sha1CompressHardware(u32 h[5], const u8* block);
 
 namespace {
 
-struct Sha1State {
-  u8 block[64];
-  u32 h[5];
-  u64 count;
-};
+using Sha1State = BlockHashState<5>;
 
 inline u32 Rotate(u32 x, int n) { return (x << n) | (x >> (32 - n)); }
 inline u32 LoadBE(const u8* p) {
@@ -89,31 +86,14 @@ int v3Sha1Init(HashContext* c) {
 }
 
 int v3Sha1Update(HashContext* c, const u8* data, u64 length) {
-  auto* s = static_cast<Sha1State*>(c->state);
-  u64 used = s->count % 64;
-  s->count += length;
-  if (used > 0) {
-    const u64 take = length < 64 - used ? length : 64 - used;
-    std::memcpy(s->block + used, data, take);
-    data += take;
-    length -= take;
-    if (used + take < 64) return 0;
-    CompressBlocks(s->h, s->block, 1);
-  }
-  CompressBlocks(s->h, data, length / 64);
-  data += length / 64 * 64;
-  std::memcpy(s->block, data, length % 64);
+  AbsorbBlocks(static_cast<Sha1State*>(c->state), data, length, CompressBlocks);
   return 0;
 }
 
 int v3Sha1Final(u8 digest[V3_DIGEST_SIZE], HashContext* c) {
   auto* s = static_cast<Sha1State*>(c->state);
-  const u64 bits = s->count * 8;
-  u8 padding[72] = {0x80};
-  const u64 used = s->count % 64;
-  const u64 padLength = (used < 56 ? 56 : 120) - used;
-  for (int i = 0; i < 8; ++i) padding[padLength + i] = static_cast<u8>(bits >> (56 - 8 * i));
-  (void)v3Sha1Update(c, padding, padLength + 8);
+  u8 padding[72];
+  (void)v3Sha1Update(c, padding, FinalPadding(s, padding, true));
   std::memset(digest, 0, V3_DIGEST_SIZE);
   for (int i = 0; i < 20; ++i) digest[i] = static_cast<u8>(s->h[i / 4] >> (24 - 8 * (i % 4)));
   v3HashRelease(s, sizeof *s);
