@@ -19,14 +19,16 @@ struct LogState {
   v3Mutex lock;
   u32 consoleEcho;
   u32 lineStart;
+  u32 sealed;        // the last line has been written: the process is ending
   RuntimeFile file;  // open when the log file exists
 };
-LogState g_log = {{}, 0, 1, {}};
+LogState g_log = {{}, 0, 1, 0, {}};
 
 constexpr u64 kMessageCapacity = 256;
 
 // Writes text to the console (when echoed) and the log file. REQUIRES: the log lock is held.
 void WriteLocked(const char* text, u64 length) {
+  if (g_log.sealed) return;
   if (g_log.consoleEcho) {
     (void)v3ConsoleWrite(text, length);
     v3ConsoleFlush();
@@ -43,6 +45,19 @@ void LogAttachFile(const RuntimeFile* file) {
   (void)v3MutexLock(&g_log.lock, V3_MUTEX_WAIT);
   if (g_log.file.isOpen) v3FileClose(&g_log.file);
   g_log.file = file != nullptr ? *file : RuntimeFile{};
+  v3MutexUnlock(&g_log.lock);
+}
+
+void LogWriteLast(const char* text) {
+  (void)v3MutexLock(&g_log.lock, V3_MUTEX_WAIT);
+  WriteLocked(text, std::strlen(text));
+  g_log.sealed = 1;
+  v3MutexUnlock(&g_log.lock);
+}
+
+void LogUnseal() {
+  (void)v3MutexLock(&g_log.lock, V3_MUTEX_WAIT);
+  g_log.sealed = 0;
   v3MutexUnlock(&g_log.lock);
 }
 

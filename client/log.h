@@ -20,5 +20,10 @@ void LogWrite(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // "[%s %u %02u:%02u:%02u]" with date, "[%02u:%02u:%02u]" without, for the current UTC time.
 void FormatTimestamp(char* out, u64 capacity, int withDate);
 void LogSetConsoleEcho(u32 on);
+// Writes the process's last line and lets nothing follow it: threads still running while exit proceeds
+// cannot add to the log after the shutdown line.
+void LogWriteLast(const char* text);
+// Opens the log for writing again (tests).
+void LogUnseal();
 // Forgets the line-start state (tests and a fresh start).
 void LogResetLineStart();

@@ -101,7 +101,7 @@ void ShutdownHandler(int signal) {
     if (g_deadlineInterrupt.load() != 0) return;
     LOG_AT(6, "***** Got a SIGTERM signal (%u) from OS\n", 15u);
   }
-  LogWrite("\nQuorvane Client Shutdown.\n");
+  LogWriteLast("\nQuorvane Client Shutdown.\n");
   v3ProcessExit(0);
 }
 

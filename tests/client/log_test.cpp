@@ -86,3 +86,11 @@ TEST(Timestamp, DatedFormUsesMonthNames) {
   FormatTimestamp(stamp, sizeof stamp, 0);
   EXPECT_TRUE(std::regex_match(stamp, std::regex(R"(\[\d\d:\d\d:\d\d\])"))) << stamp;
 }
+
+TEST_F(LogTest, NothingFollowsTheLastLine) {
+  LogWriteLast("\nQuorvane Client Shutdown.\n");
+  LogPrint("a watcher still running\n");
+  LogWrite("%s", "or a sender\n");
+  LogUnseal();
+  EXPECT_EQ(Output(), "\nQuorvane Client Shutdown.\n");
+}

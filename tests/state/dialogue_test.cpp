@@ -44,7 +44,9 @@ TEST(MatchAnswer, AcceptsLettersPrefixesAndTheCurrentValue) {
     char answer[kAnswerCapacity];
     std::strcpy(answer, c.answer);
     EXPECT_EQ(MatchAnswer(c.current, answer, {"yes", "no"}), c.accepted) << c.answer;
-    if (c.accepted) EXPECT_STREQ(answer, c.result) << c.answer;
+    if (c.accepted) {
+      EXPECT_STREQ(answer, c.result) << c.answer;
+    }
   }
   char answer[kAnswerCapacity] = "z";
   EXPECT_EQ(MatchAnswer(nullptr, answer, {"no-pref", "qvn", "zel"}), 1);
