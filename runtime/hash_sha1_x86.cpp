@@ -1,5 +1,6 @@
 // SHA-1 block compression with the x86 SHA extensions, used when the processor has them (checked at run
 // time). The same FIPS 180-1 computation as the portable code, four rounds per instruction.
+#include <cpuid.h>
 #include <immintrin.h>
 
 #include <utility>
@@ -49,7 +50,13 @@ __attribute__((target("sha,sse4.1"))) inline void AllGroups(Registers& r, const 
 
 }  // namespace
 
-bool v3Sha1HardwareAvailable() { return __builtin_cpu_supports("sha") && __builtin_cpu_supports("sse4.1"); }
+// The SHA extensions (CPUID leaf 7, EBX bit 29) and SSE4.1 with SSSE3 (leaf 1, ECX bits 19 and 9).
+bool v3Sha1HardwareAvailable() {
+  unsigned a = 0, b = 0, c = 0, d = 0;
+  if (__get_cpuid(1, &a, &b, &c, &d) == 0 || (c & (1u << 19)) == 0 || (c & (1u << 9)) == 0) return false;
+  if (__get_cpuid_count(7, 0, &a, &b, &c, &d) == 0) return false;
+  return (b & (1u << 29)) != 0;
+}
 
 __attribute__((target("sha,sse4.1"))) void v3Sha1CompressHardware(u32 h[5], const u8* block) {
   const __m128i byteSwap = _mm_set_epi64x(0x0001020304050607LL, 0x08090a0b0c0d0e0fLL);
