@@ -10,6 +10,13 @@ void* v3HashAllocate(u64 size) {
   return state != nullptr ? state : v3MemAlloc(size, V3_MEM_NORMAL);
 }
 
+void* v3HashStartState(HashContext* c, u64 size) {
+  void* state = v3HashAllocate(size);
+  if (state == nullptr) c->status = 45;
+  c->state = state;
+  return state;
+}
+
 void v3HashRelease(void* state, u64 size) {
   if (state == nullptr) return;
   volatile u8* bytes = static_cast<volatile u8*>(state);
@@ -65,11 +72,8 @@ struct Md5Sha1State {
 }  // namespace
 
 int v3Md5Sha1Init(HashContext* c) {
-  auto* state = static_cast<Md5Sha1State*>(v3HashAllocate(sizeof(Md5Sha1State)));
-  if (state == nullptr) {
-    c->status = 45;
-    return -3;
-  }
+  auto* state = static_cast<Md5Sha1State*>(v3HashStartState(c, sizeof(Md5Sha1State)));
+  if (state == nullptr) return -3;
   int rc = v3Md5Init(&state->md5);
   if (rc == 0) rc = v3Sha1Init(&state->sha1);
   if (rc != 0) {
@@ -78,10 +82,10 @@ int v3Md5Sha1Init(HashContext* c) {
       (void)v3Md5Final(scratch, &state->md5);
     }
     v3HashRelease(state, sizeof *state);
+    c->state = nullptr;
     c->status = 45;
     return rc;
   }
-  c->state = state;
   return 0;
 }
 

@@ -49,4 +49,6 @@ void v3HashSetSha1Hardware(int allowed);
 
 // Internal to the algorithms: a state block, secure memory first; wiped and released by v3HashRelease.
 [[nodiscard]] void* v3HashAllocate(u64 size);
+// An init's state: the block stored in the context, or null with the status set to 45 (no memory).
+[[nodiscard]] void* v3HashStartState(HashContext* context, u64 size);
 void v3HashRelease(void* state, u64 size);

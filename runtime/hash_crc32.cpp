@@ -20,13 +20,9 @@ constexpr CrcTable kTable;
 }  // namespace
 
 int v3Crc32Init(HashContext* c) {
-  auto* crc = static_cast<u32*>(v3HashAllocate(sizeof(u32)));
-  if (crc == nullptr) {
-    c->status = 45;
-    return -3;
-  }
+  auto* crc = static_cast<u32*>(v3HashStartState(c, sizeof(u32)));
+  if (crc == nullptr) return -3;
   *crc = 0xFFFFFFFFu;
-  c->state = crc;
   return 0;
 }
 

@@ -107,16 +107,12 @@ void Compress(u32 h[4], const u8* block) {
 }  // namespace
 
 int v3Md5Init(HashContext* c) {
-  auto* s = static_cast<Md5State*>(v3HashAllocate(sizeof(Md5State)));
-  if (s == nullptr) {
-    c->status = 45;
-    return -3;
-  }
+  auto* s = static_cast<Md5State*>(v3HashStartState(c, sizeof(Md5State)));
+  if (s == nullptr) return -3;
   s->h[0] = 0x67452301;
   s->h[1] = 0xefcdab89;
   s->h[2] = 0x98badcfe;
   s->h[3] = 0x10325476;
-  c->state = s;
   return 0;
 }
 

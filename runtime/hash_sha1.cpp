@@ -71,17 +71,13 @@ void CompressBlocks(u32 h[5], const u8* data, u64 blocks) {
 void v3HashSetSha1Hardware(int allowed) { g_useHardware = allowed && v3Sha1HardwareAvailable() ? 1 : 0; }
 
 int v3Sha1Init(HashContext* c) {
-  auto* s = static_cast<Sha1State*>(v3HashAllocate(sizeof(Sha1State)));
-  if (s == nullptr) {
-    c->status = 45;
-    return -3;
-  }
+  auto* s = static_cast<Sha1State*>(v3HashStartState(c, sizeof(Sha1State)));
+  if (s == nullptr) return -3;
   s->h[0] = 0x67452301;
   s->h[1] = 0xEFCDAB89;
   s->h[2] = 0x98BADCFE;
   s->h[3] = 0x10325476;
   s->h[4] = 0xC3D2E1F0;
-  c->state = s;
   return 0;
 }
 
