@@ -28,10 +28,7 @@ void AppendDate(std::string* text, const char* label, v3Time t) {
 
 // Stops the running core: the whole process group gets SIGTERM, which the client's handler lets pass.
 void InterruptCore(u32 slot, v3Time deadline) {
-  v3Date d{};
-  if (v3TimeToDate(&d, deadline) != 0) d = v3Date{};
-  LOG_AT(3, "Unit %i's deadline (%s %u %02u:%02u) has passed.\n", static_cast<int>(slot), MonthNames[d.month],
-         d.day + 1, d.hour, d.minute);
+  LogDeadlinePassed(slot, deadline);
   LOG_AT(3, "Going to interrupt core and move on to next unit...\n");
   g_deadlineInterrupt = 1;
   (void)v3ProcessSignal(0, 15);

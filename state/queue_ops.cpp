@@ -16,13 +16,6 @@ namespace {
 
 UnitCleaner g_cleaner = nullptr;
 
-void LogDeadlinePassed(u32 slot, v3Time deadline) {
-  v3Date d{};
-  if (v3TimeToDate(&d, deadline) != 0) d = v3Date{};
-  LOG_AT(3, "Unit %i's deadline (%s %u %02u:%02u) has passed.\n", static_cast<int>(slot), MonthNames[d.month],
-         d.day + 1, d.hour, d.minute);
-}
-
 // Frees a slot for new work: an EMPTY one after *slot, or else the oldest unit, whatever its state.
 int ChooseFreeSlot(WorkQueue* queue, u32* slot) {
   QueueGuard guard;
@@ -38,6 +31,13 @@ int ChooseFreeSlot(WorkQueue* queue, u32* slot) {
 }
 
 }  // namespace
+
+void LogDeadlinePassed(u32 slot, v3Time deadline) {
+  v3Date d{};
+  if (v3TimeToDate(&d, deadline) != 0) d = v3Date{};
+  LOG_AT(3, "Unit %i's deadline (%s %u %02u:%02u) has passed.\n", static_cast<int>(slot), MonthNames[d.month],
+         d.day + 1, d.hour, d.minute);
+}
 
 void SetUnitCleaner(UnitCleaner cleaner) { g_cleaner = cleaner; }
 

@@ -21,6 +21,8 @@ int PurgeAllUnits(WorkQueue* queue);
 [[nodiscard]] int GetWorkIntoSlot(WorkQueue* queue, u32* slot);
 // Reports and drops units whose deadline has passed (finished ones only when deadlines are honoured).
 void CheckDeadlines(WorkQueue* queue);
+// Logs "Unit N's deadline (...) has passed." for the sweep and for the running core's interrupt alike.
+void LogDeadlinePassed(u32 slot, v3Time deadline);
 // True when now is strictly later than the deadline (all 128 bits compared).
 [[nodiscard]] bool DeadlinePassed(v3Time deadline);
 // Results waiting for the work server at address, counted in a private copy read from the file.
