@@ -2,7 +2,7 @@
 #include <chrono>
 #include <cstdio>
 
-#include "client/settings.h"
+#include "base/settings.h"
 #include "net/http_exchange.h"
 
 int main(int argc, char** argv) {

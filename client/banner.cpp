@@ -3,9 +3,9 @@
 
 #include <cstring>
 
+#include "base/log.h"
+#include "base/settings.h"
 #include "build_config.h"
-#include "client/log.h"
-#include "client/settings.h"
 
 namespace {
 

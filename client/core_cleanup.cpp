@@ -1,9 +1,9 @@
 // Dropping a unit: the core removes its files, the slot is emptied.
 #include <cstdio>
 
+#include "base/log.h"
 #include "client/core_files.h"
 #include "client/core_launch.h"
-#include "client/log.h"
 #include "runtime/file.h"
 #include "state/queue_lock.h"
 #include "state/queue_slots.h"

@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-#include "client/settings.h"
+#include "base/settings.h"
 #include "runtime/file.h"
 
 void CoreFileName(u32 coreNumber, char name[kCoreFileNameCapacity]) {

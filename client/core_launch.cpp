@@ -4,10 +4,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/log.h"
+#include "base/settings.h"
 #include "client/core_flags.h"
 #include "client/core_watcher.h"
-#include "client/log.h"
-#include "client/settings.h"
 #include "runtime/file.h"
 #include "runtime/process.h"
 #include "runtime/shell.h"

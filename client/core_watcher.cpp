@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "client/log.h"
+#include "base/log.h"
 #include "client/unit_progress.h"
 #include "runtime/file.h"
 #include "runtime/process.h"

@@ -1,6 +1,6 @@
 // Entry of the console client: start-up, benchmark, the work-cycle thread, then sleep until a signal.
-#include "client/log.h"
-#include "client/settings.h"
+#include "base/log.h"
+#include "base/settings.h"
 #include "client/startup.h"
 #include "client/work_cycle.h"
 #include "runtime/cpu_benchmark.h"

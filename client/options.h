@@ -1,7 +1,7 @@
 // The command line: option parsing with its exact console messages, and the usage text.
 #pragma once
 
-#include "client/settings.h"
+#include "base/settings.h"
 
 // Parses argv[1..] into options and g_settings. 0 when every argument was accepted; -1 after printing
 // the error text to the console. Fewer than two arguments: nothing is done, 0.

@@ -3,23 +3,23 @@
 
 #include <signal.h>
 
+#include "base/log.h"
+#include "base/log_open.h"
+#include "base/retry_delay.h"
 #include "client/banner.h"
 #include "client/core_files.h"
+#include "client/core_flags.h"
 #include "client/core_launch.h"
-#include "client/retry_delay.h"
+#include "client/options.h"
 #include "client/status_page.h"
+#include "runtime/console.h"
 #include "runtime/file.h"
+#include "runtime/format.h"
+#include "runtime/process.h"
 #include "state/client_config.h"
 #include "state/dialogue.h"
 #include "state/queue_ops.h"
 #include "state/work_queue.h"
-#include "client/core_flags.h"
-#include "client/log.h"
-#include "client/log_open.h"
-#include "client/options.h"
-#include "runtime/console.h"
-#include "runtime/format.h"
-#include "runtime/process.h"
 
 namespace {
 

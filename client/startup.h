@@ -1,7 +1,7 @@
 // Start-up of the client and the ways it ends.
 #pragma once
 
-#include "client/settings.h"
+#include "base/settings.h"
 
 // Runs the start-up sequence on the main thread; returns 0 or ends the process.
 int StartClient(RunOptions* options);

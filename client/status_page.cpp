@@ -1,8 +1,8 @@
 // The personal status page, linked to the project's web address of this build.
 #include "client/status_page.h"
 
+#include "base/log.h"
 #include "build_config.h"
-#include "client/log.h"
 #include "runtime/file.h"
 #include "runtime/format.h"
 #include "state/client_config.h"

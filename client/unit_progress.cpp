@@ -5,8 +5,8 @@
 #include <cstring>
 #include <string>
 
+#include "base/log.h"
 #include "client/core_flags.h"
-#include "client/log.h"
 #include "runtime/file.h"
 #include "runtime/process.h"
 #include "state/byte_order.h"

@@ -7,21 +7,22 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/log.h"
+#include "base/retry_delay.h"
+#include "base/settings.h"
 #include "build_config.h"
 #include "client/core_files.h"
 #include "client/core_flags.h"
 #include "client/core_launch.h"
-#include "client/log.h"
-#include "client/retry_delay.h"
-#include "client/settings.h"
+#include "client/result_send.h"
 #include "client/startup.h"
+#include "client/work_fetch.h"
 #include "cores/core_download.h"
 #include "runtime/console.h"
 #include "runtime/process.h"
 #include "state/queue_lock.h"
 #include "state/queue_ops.h"
 #include "state/queue_slots.h"
-#include "state/result_send.h"
 #include "state/work_queue.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <new>
 
-#include "client/log.h"
+#include "base/log.h"
 #include "runtime/file.h"
 #include "state/client_config.h"
 

@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "client/settings.h"
+#include "base/settings.h"
 #include "runtime/byte_order.h"
 #include "runtime/strings.h"
 #include "runtime/system_info.h"

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "client/log.h"
+#include "base/log.h"
 #include "runtime/format.h"
 #include "runtime/socket.h"
 #include "runtime/strings.h"

@@ -1,12 +1,9 @@
 // Slot searches, the queue-full policy, deadlines and the performance fraction.
 #include "state/queue_ops.h"
 
-#include <cstdio>
 #include <cstring>
 
-#include "client/log.h"
-#include "client/retry_delay.h"
-#include "net/work_exchange.h"
+#include "base/log.h"
 #include "state/client_config.h"
 #include "state/queue_lock.h"
 #include "state/queue_slots.h"
@@ -15,20 +12,6 @@
 namespace {
 
 UnitCleaner g_cleaner = nullptr;
-
-// Frees a slot for new work: an EMPTY one after *slot, or else the oldest unit, whatever its state.
-int ChooseFreeSlot(WorkQueue* queue, u32* slot) {
-  QueueGuard guard;
-  if (NextSlotInState(queue, SLOT_EMPTY, slot) == 0) return 0;
-  LOG_AT(3, "- Work queue full. Deleting oldest item\n");
-  u32 oldest = 0;
-  if (FindOldestSlot(queue, &oldest) != 0 || ClearSlot(queue, oldest) != 0) {
-    LOG_AT(2, "- Fatal Error: Queue full, but delete failed\n");
-    return -1;
-  }
-  *slot = oldest;
-  return 0;
-}
 
 }  // namespace
 
@@ -72,42 +55,25 @@ int FindOldestSlot(const WorkQueue* queue, u32* slot) {
   return found ? 0 : -1;
 }
 
+int ChooseFreeSlot(WorkQueue* queue, u32* slot) {
+  QueueGuard guard;
+  if (NextSlotInState(queue, SLOT_EMPTY, slot) == 0) return 0;
+  LOG_AT(3, "- Work queue full. Deleting oldest item\n");
+  u32 oldest = 0;
+  if (FindOldestSlot(queue, &oldest) != 0 || ClearSlot(queue, oldest) != 0) {
+    LOG_AT(2, "- Fatal Error: Queue full, but delete failed\n");
+    return -1;
+  }
+  *slot = oldest;
+  return 0;
+}
+
 int PurgeAllUnits(WorkQueue*) {
   int rc = 0;
   for (u32 s = 0; s < kQueueSlots; ++s) {
     if (CleanUpSlot(s) != 0) rc = -1;
   }
   return rc;
-}
-
-int GetWorkIntoSlot(WorkQueue* queue, u32* slot) {
-  u32 chosen = *slot;
-  if (NextSlotInState(queue, SLOT_READY, &chosen) != 0) {
-    if (ChooseFreeSlot(queue, &chosen) != 0) return -1;
-    {
-      QueueGuard guard;
-      std::memset(static_cast<void*>(&queue->slots[chosen]), 0, sizeof(QueueEntry));
-      queue->slots[chosen].state = SLOT_FETCHING;
-    }
-    char dataPath[64];
-    std::snprintf(dataPath, sizeof dataPath, "work/wudata_%02d.dat", static_cast<int>(chosen));
-    RetryDelay(5000, 2880000, 15000);
-    // The fetch fills a private entry, so a save by the send thread meanwhile never sees half a header.
-    QueueEntry fetched{};
-    for (int attempt = 1; FetchWork(&fetched, dataPath, queue) != 0; ++attempt) {
-      LOG_AT(3, "- Error: Getwork #%d failed, and no other work to do. Waiting before retry\n", attempt);
-      (void)RetryDelay(0, 0, 0);
-      fetched = QueueEntry{};
-    }
-    QueueGuard guard;
-    queue->slots[chosen] = fetched;
-  }
-  QueueGuard guard;
-  queue->slots[chosen].state = SLOT_READY;
-  queue->currentIndex = chosen;
-  (void)SaveQueue(queue);
-  *slot = chosen;
-  return 0;
 }
 
 bool DeadlinePassed(v3Time deadline) {

@@ -1,5 +1,5 @@
-// Operations on the queue's slots: searching, choosing the slot for the next unit (fetching work into it,
-// sacrificing the oldest unit when all are taken), deadlines, purging and the performance fraction.
+// Operations on the queue's slots that need no network: searching, freeing a slot for the next unit
+// (sacrificing the oldest unit when all are taken), deadlines, purging and the performance fraction.
 // Each change holds the queue lock; none holds it across a core run or a network exchange.
 #pragma once
 
@@ -16,9 +16,9 @@ void SetUnitCleaner(UnitCleaner cleaner);
 [[nodiscard]] int FindOldestSlot(const WorkQueue* queue, u32* slot);
 // Drops every slot through the cleaner; 0 when all succeeded.
 int PurgeAllUnits(WorkQueue* queue);
-// Makes the slot after *slot ready to run, fetching work when needed (retrying without limit); 0 with *slot
-// set and made current, or -1 when the queue is full and no slot could be freed.
-[[nodiscard]] int GetWorkIntoSlot(WorkQueue* queue, u32* slot);
+// Frees a slot for new work: an EMPTY one after *slot, or else the oldest unit (dropped whatever its
+// state); 0 with *slot set, or -1 when the queue is full and nothing could be dropped.
+[[nodiscard]] int ChooseFreeSlot(WorkQueue* queue, u32* slot);
 // Reports and drops units whose deadline has passed (finished ones only when deadlines are honoured).
 void CheckDeadlines(WorkQueue* queue);
 // Logs "Unit N's deadline (...) has passed." for the sweep and for the running core's interrupt alike.

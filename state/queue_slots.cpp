@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "client/log.h"
+#include "base/log.h"
 #include "state/queue_lock.h"
 #include "state/work_queue.h"
 

@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "client/log.h"
+#include "base/log.h"
 #include "runtime/file.h"
 #include "runtime/file_replace.h"
 #include "runtime/memory.h"

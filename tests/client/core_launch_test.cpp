@@ -4,9 +4,9 @@
 #include <cstring>
 #include <string>
 
+#include "base/settings.h"
 #include "client/core_flags.h"
 #include "client/core_launch.h"
-#include "client/settings.h"
 #include "client/unit_progress.h"
 #include "runtime/process.h"
 #include "state/client_config.h"

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "base/settings.h"
 #include "client/options.h"
-#include "client/settings.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 
 #include <string>
 
+#include "base/log.h"
 #include "build_config.h"
-#include "client/log.h"
 #include "client/status_page.h"
 #include "state/client_config.h"
 #include "support/temp_dir.h"

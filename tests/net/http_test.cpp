@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "client/log.h"
+#include "base/log.h"
 #include "net/http_exchange.h"
 #include "runtime/http.h"
 #include "state/client_config.h"

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "client/settings.h"
+#include "base/settings.h"
 #include "net/packets.h"
 #include "runtime/byte_order.h"
 #include "state/client_config.h"

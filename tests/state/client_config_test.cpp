@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "client/log.h"
+#include "base/log.h"
 #include "state/client_config.h"
 #include "state/identity.h"
 #include "support/temp_dir.h"

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "client/log.h"
+#include "base/log.h"
 #include "state/client_config.h"
 #include "state/dialogue.h"
 #include "support/console_pipe.h"

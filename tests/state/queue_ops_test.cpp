@@ -1,14 +1,14 @@
-// Slot searches, the oldest unit, deadlines, the performance fraction and the send refusals.
+// Slot searches, the oldest unit, deadlines and the performance fraction.
+#include "state/queue_ops.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstring>
 #include <string>
 
-#include "client/log.h"
+#include "base/log.h"
 #include "state/client_config.h"
-#include "state/queue_ops.h"
-#include "state/result_send.h"
 #include "state/work_queue.h"
 #include "support/temp_dir.h"
 
@@ -78,17 +78,6 @@ TEST_F(QueueOpsTest, OldestSlotIsTheEarliestNonEmptyAndLowestOnATie) {
   EXPECT_EQ(FindOldestSlot(&queue, &slot), -1);  // nothing received before now
 }
 
-TEST_F(QueueOpsTest, ReadySlotIsTakenWithoutFetchingAndMadeCurrent) {
-  queue.slots[5].state = SLOT_READY;
-  u32 slot = 2;
-  ASSERT_EQ(GetWorkIntoSlot(&queue, &slot), 0);
-  EXPECT_EQ(slot, 5u);
-  EXPECT_EQ(queue.currentIndex, 5u);
-  WorkQueue saved;
-  ASSERT_EQ(LoadQueue(&saved), 0);
-  EXPECT_EQ(saved.currentIndex, 5u);
-}
-
 TEST_F(QueueOpsTest, PerformanceFractionAveragesUpToFiveUnits) {
   QueueEntry& e = queue.slots[0];
   e.deadlineKnown = 1;
@@ -143,22 +132,4 @@ TEST_F(QueueOpsTest, DeadlineSweepDropsReadyUnitsAndDoneOnesOnlyWhenHonoured) {
   EXPECT_EQ(g_workQueue.slots[1].state, SLOT_EMPTY);
   EXPECT_FALSE(DeadlinePassed(v3Time{Now().seconds + 5, 0}));
   EXPECT_TRUE(DeadlinePassed(past));
-}
-
-TEST_F(QueueOpsTest, SendRefusesBadSlotsAndKeepsUnsentResults) {
-  g_settings.verbosity = 6;
-  queue.slots[4].state = SLOT_DONE;
-  queue.slots[4].completed = v3Time{850003198, 0};
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(SendFinishedUnit(&queue, 0), -1);
-  EXPECT_EQ(SendFinishedUnit(&queue, 12), -1);
-  EXPECT_EQ(SendFinishedUnit(&queue, 4), -1);
-  EXPECT_EQ(SendAllFinished(&queue), -1);
-  const std::string out = testing::internal::GetCapturedStdout();
-  EXPECT_NE(out.find("- Warning: Asked to send unfinished unit to server\n"), std::string::npos);
-  EXPECT_NE(out.find("- Error: Bad queue index while trying to send finished unit\n"), std::string::npos);
-  EXPECT_NE(out.find("- Error: Could not transmit unit 04 (completed December 7). Keeping unit in queue.\n"),
-            std::string::npos);
-  EXPECT_NE(out.find("+ Sent 0 completed units to the server\n"), std::string::npos);
-  EXPECT_EQ(queue.slots[4].state, SLOT_DONE);
 }

@@ -6,7 +6,7 @@
 
 #include <cstring>
 
-#include "client/log.h"
+#include "base/log.h"
 #include "state/byte_order.h"
 #include "state/work_queue.h"
 #include "support/temp_dir.h"

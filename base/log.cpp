@@ -1,12 +1,12 @@
 // Log output: one lock, a line-start flag, the console mirror and (once opened) the log file.
-#include "client/log.h"
+#include "base/log.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <new>
 
-#include "client/log_sink.h"
+#include "base/log_sink.h"
 #include "runtime/console.h"
 #include "runtime/file.h"
 #include "runtime/process.h"

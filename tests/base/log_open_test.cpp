@@ -7,8 +7,8 @@
 #include <thread>
 #include <vector>
 
-#include "client/log.h"
-#include "client/log_open.h"
+#include "base/log.h"
+#include "base/log_open.h"
 #include "support/temp_dir.h"
 
 namespace {

@@ -1,5 +1,5 @@
 // Exponential backoff with jitter, one state for the whole process.
-#include "client/retry_delay.h"
+#include "base/retry_delay.h"
 
 #include <cstdlib>
 #include <ctime>

@@ -1,5 +1,5 @@
 // Storage and defaults of the process-wide settings.
-#include "client/settings.h"
+#include "base/settings.h"
 
 RunOptions g_runOptions = {RunMode::Run, 0, 0, 0};
 ProcessSettings g_settings = {3, 0, 0, 0, 0, 0, 0, "qvn3", kLinuxConsoleEdition, 0, 0, nullptr};

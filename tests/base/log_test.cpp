@@ -4,7 +4,7 @@
 #include <regex>
 #include <string>
 
-#include "client/log.h"
+#include "base/log.h"
 
 namespace {
 

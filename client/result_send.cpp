@@ -1,10 +1,10 @@
 // Result sending.
-#include "state/result_send.h"
+#include "client/result_send.h"
 
 #include <atomic>
 #include <cstdio>
 
-#include "client/log.h"
+#include "base/log.h"
 #include "net/work_exchange.h"
 #include "runtime/file.h"
 #include "runtime/process.h"

@@ -4,7 +4,7 @@
 // that holds no lock.
 #pragma once
 
-#include "client/settings.h"
+#include "base/settings.h"
 #include "runtime/types.h"
 
 // The level test comes before any formatting, so a suppressed message costs nothing.

@@ -1,7 +1,7 @@
 // The shared retry timer's backoff.
 #include <gtest/gtest.h>
 
-#include "client/retry_delay.h"
+#include "base/retry_delay.h"
 
 TEST(RetryDelay, DoublesFromFiveSecondsToFortyEightMinutes) {
   ASSERT_EQ(RetryDelay(5000, 2880000, 0), 0u);

@@ -1,8 +1,8 @@
 // The log file: rotation at start-up, then the fallbacks when it cannot be opened.
-#include "client/log_open.h"
+#include "base/log_open.h"
 
-#include "client/log.h"
-#include "client/log_sink.h"
+#include "base/log.h"
+#include "base/log_sink.h"
 #include "runtime/file.h"
 
 namespace {
