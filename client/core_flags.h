@@ -9,7 +9,10 @@
 extern std::atomic<u32> g_coreRunning;
 // Set after a core stopped for changed settings: the next launch (only) carries " -notermcheck".
 extern std::atomic<u32> g_restartFlag;
-// Set while the client signals its own process group to stop a core whose deadline has passed, so that
-// the termination handler lets that SIGTERM pass; cleared when the work cycle has handled the stop.
+// Set when the client has signalled the running core to stop because its deadline has passed; the
+// termination handler ignores SIGTERM meanwhile. It lives only while that core runs: the work cycle clears
+// it as soon as the run ends, however it ended, so the client can always be stopped afterwards.
 extern std::atomic<u32> g_deadlineInterrupt;
+// The process of the core that the work cycle runs now (not of clean-up runs), 0 when none runs.
+extern std::atomic<u64> g_coreProcess;
 static_assert(std::atomic<u32>::is_always_lock_free);

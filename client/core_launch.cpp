@@ -61,7 +61,7 @@ u32 LaunchCore(const char* core, const char* dir, const char* nn, u32 cleanUp) {
     LOG_AT(8, "- Calling '%s'\n\n", commandLine);
   }
   g_coreRunning = 1;
-  const int exitCode = v3ShellRun(commandLine);
+  const int exitCode = v3ShellRun(commandLine, cleanUp ? nullptr : &g_coreProcess);
   g_coreRunning = 0;
   const u32 status = exitCode < 0 ? START_FAILED : static_cast<u32>(exitCode);
   if (watching) {

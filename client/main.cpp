@@ -7,6 +7,9 @@
 #include "runtime/process.h"
 
 int main(int argc, char** argv) {
+  // A console that went away (a closed pipe, a service without one) must not end the client: console
+  // write errors are ignored and the log file still receives everything.
+  v3SignalIgnoreBrokenPipe();
   g_settings.argc = argc;
   g_settings.argv = argv;
   g_settings.programName = ProgramNameFromPath(argc > 0 ? argv[0] : nullptr);

@@ -16,6 +16,13 @@ bool Is(const char* argument, const char* name) { return v3StrCmp(argument, name
 // Unsigned 32-bit decimal; false when the conversion fails (a leading "-", a value above 32 bits).
 bool ReadNumber(const char* text, u32* value) { return v3StrToNum(value, 4, 0, nullptr, text, 10) == 0; }
 
+// A slot number is decimal digits and nothing else: "abc" or "all" must not read as slot 0, whose unit
+// -delete would destroy.
+bool ReadSlotNumber(const char* text, u32* value) {
+  const char* end = nullptr;
+  return text[0] != '\0' && v3StrToNum(value, 4, 0, &end, text, 10) == 0 && end != nullptr && *end == '\0';
+}
+
 }  // namespace
 
 int ParseOptions(int argc, char** argv, RunOptions* options) {
@@ -33,7 +40,7 @@ int ParseOptions(int argc, char** argv, RunOptions* options) {
         return -1;
       }
       u32 unit = 0;
-      if (!ReadNumber(argv[++i], &unit) || unit > 9) {
+      if (!ReadSlotNumber(argv[++i], &unit) || unit > 9) {
         v3PrintConsole("Error: Argument to -delete out of range. Must be <%i", 10);
         return -1;
       }
@@ -61,7 +68,9 @@ int ParseOptions(int argc, char** argv, RunOptions* options) {
       options->mode = RunMode::SendResults;
       options->sendAll = Is(which, "all") ? 1 : 0;
       // A number that cannot be read names no slot at all, so the send refuses it instead of sending slot 0.
-      if (!options->sendAll && !ReadNumber(which, &options->sendUnitNumber)) options->sendUnitNumber = UINT32_MAX;
+      if (!options->sendAll && !ReadSlotNumber(which, &options->sendUnitNumber)) {
+        options->sendUnitNumber = UINT32_MAX;
+      }
     } else if (Is(arg, "-pause")) {
       g_settings.pauseAfterUnit = 1;
     } else if (Is(arg, "-forceasm")) {

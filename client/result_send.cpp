@@ -17,6 +17,7 @@
 namespace {
 
 std::atomic<bool> g_sending{false};
+ResultSender g_sender = SendResult;
 
 // Clears the sending flag on every way out.
 class SendingFlag {
@@ -27,6 +28,16 @@ class SendingFlag {
   }
   bool held_ = false;
 };
+
+// Empties the slot only while it still holds the unit that was sent: a send can take minutes, and the
+// work cycle may meanwhile have dropped that unit and fetched another into the slot.
+bool EmptyIfUnchanged(WorkQueue* queue, u32 slot, const QueueEntry& sent) {
+  QueueGuard guard;
+  const QueueEntry& now = queue->slots[slot];
+  if (now.state != SLOT_DONE || !SameUnit(now, sent)) return false;
+  (void)ClearSlot(queue, slot);
+  return true;
+}
 
 int SendHeld(WorkQueue* queue, u32 slot) {
   if (slot >= kQueueSlots) {
@@ -44,23 +55,19 @@ int SendHeld(WorkQueue* queue, u32 slot) {
   }
   char resultPath[64];
   std::snprintf(resultPath, sizeof resultPath, "work/wuresults_%02d.dat", static_cast<int>(slot));
-  const int rc = SendResult(&entry, resultPath);
+  const int rc = g_sender(&entry, resultPath);
   if (rc == 0) {
-    {
-      QueueGuard guard;
-      queue->slots[slot].state = SLOT_EMPTY;
-      (void)SaveQueue(queue);
-    }
-    (void)v3FileDelete(resultPath);
+    // The result file of a replaced unit may already be the new unit's own: it stays.
+    if (EmptyIfUnchanged(queue, slot, entry)) (void)v3FileDelete(resultPath);
     return 0;
   }
   if (rc == -2) {
     LOG_AT(3, "- Error: Could not read unit %02d file. Removing from queue.\n", static_cast<int>(slot));
-    (void)ClearSlot(queue, slot);
+    (void)EmptyIfUnchanged(queue, slot, entry);
     return -1;
   }
   if (rc == 22) {
-    (void)ClearSlot(queue, slot);
+    (void)EmptyIfUnchanged(queue, slot, entry);
     return -1;
   }
   v3Date d{};
@@ -71,6 +78,8 @@ int SendHeld(WorkQueue* queue, u32 slot) {
 }
 
 }  // namespace
+
+void SetResultSender(ResultSender sender) { g_sender = sender != nullptr ? sender : SendResult; }
 
 int SendFinishedUnit(WorkQueue* queue, u32 slot) {
   SendingFlag flag;

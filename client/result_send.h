@@ -4,7 +4,12 @@
 
 #include "state/queue_layout.h"
 
-// 0 when the server accepted the slot's result (the slot is emptied), -1 otherwise.
+// The exchange that returns one result (the work server's, unless a test gives another): 0 accepted, -2
+// result file unreadable, 22 refused for good, anything else a failed transfer.
+using ResultSender = int (*)(QueueEntry* entry, const char* resultPath);
+void SetResultSender(ResultSender sender);  // null: the work server's
+// 0 when the server accepted the slot's result, -1 otherwise. The slot is emptied (and its result file
+// deleted) only if it still holds the unit that was sent.
 [[nodiscard]] int SendFinishedUnit(WorkQueue* queue, u32 slot);
 // Sends every DONE slot; 0 when none failed.
 int SendAllFinished(WorkQueue* queue);

@@ -1,6 +1,8 @@
 // Progress checks and the unit status file.
 #include "client/unit_progress.h"
 
+#include <signal.h>
+
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -9,6 +11,7 @@
 #include "client/core_flags.h"
 #include "runtime/file.h"
 #include "runtime/process.h"
+#include "runtime/shell.h"
 #include "state/byte_order.h"
 #include "state/client_config.h"
 #include "state/queue_lock.h"
@@ -26,12 +29,13 @@ void AppendDate(std::string* text, const char* label, v3Time t) {
   *text += line;
 }
 
-// Stops the running core: the whole process group gets SIGTERM, which the client's handler lets pass.
+// Stops the running core with SIGTERM, sent to the core alone: the client's process group may hold the
+// shell or service that started it.
 void InterruptCore(u32 slot, v3Time deadline) {
   LogDeadlinePassed(slot, deadline);
   LOG_AT(3, "Going to interrupt core and move on to next unit...\n");
   g_deadlineInterrupt = 1;
-  (void)v3ProcessSignal(0, 15);
+  (void)v3ShellSignal(g_coreProcess.load(), SIGTERM);
 }
 
 }  // namespace
@@ -47,7 +51,7 @@ int CheckUnitProgress() {
   }
   if (entry.state != SLOT_ACTIVE && entry.state != SLOT_READY) return -1;
   if (g_clientSettings.honourDeadlines && g_coreRunning.load() != 0 && entry.state == SLOT_ACTIVE &&
-      entry.deadlineKnown != 0 && DeadlinePassed(entry.deadline)) {
+      EntryDeadlineKnown(entry) && DeadlinePassed(entry.deadline)) {
     InterruptCore(slot, entry.deadline);
     return -1;
   }
@@ -60,7 +64,7 @@ int CheckUnitProgress() {
   const int rc = v3FileRead(info, &got, &file, kUnitInfoSize);
   v3FileClose(&file);
   if (rc != 0 || got < kUnitInfoSize) return -1;
-  WriteUnitInfo(info, entry.received, entry.deadlineKnown != 0 ? &entry.deadline : nullptr);
+  WriteUnitInfo(info, entry.received, EntryDeadlineKnown(entry) ? &entry.deadline : nullptr);
   return 0;
 }
 
@@ -70,7 +74,9 @@ void WriteUnitInfo(const u8 info[kUnitInfoSize], v3Time received, const v3Time* 
   name[80] = '\0';
   const u32 total = LoadLE32(info + 84);
   const u32 completed = LoadLE32(info + 88);
-  const int progress = total == 0 ? 0 : static_cast<int>(static_cast<double>(completed) / total * 100.0);
+  // A core may report more done than in total: the percentage and the bar stay within 0 to 100.
+  const double share = total == 0 ? 0.0 : static_cast<double>(completed) / total * 100.0;
+  const int progress = share >= 100.0 ? 100 : static_cast<int>(share);
 
   std::string text = "Current Work Unit\n-----------------\nName: ";
   text += name;
@@ -81,8 +87,8 @@ void WriteUnitInfo(const u8 info[kUnitInfoSize], v3Time received, const v3Time* 
   std::snprintf(line, sizeof line, "Progress: %d%%  [", progress);
   text += line;
   const int bars = progress / 10;
-  text.append(static_cast<size_t>(bars > 0 ? bars : 0), '|');
-  if (bars < 10) text.append(static_cast<size_t>(10 - (bars > 0 ? bars : 0)), '_');
+  text.append(static_cast<size_t>(bars), '|');
+  text.append(static_cast<size_t>(10 - bars), '_');
   text += "]\n";
 
   RuntimeFile file{};

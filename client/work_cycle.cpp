@@ -108,7 +108,8 @@ void CoreName(const Cycle& c, char name[kAssignCoreNameSize + 1]) {
   EntryCoreName(g_workQueue.slots[c.slot], name);
 }
 
-Next ActOnStatus(Cycle* c, u32 status) {
+// interrupted: the run just ended had been signalled to stop at its unit's deadline.
+Next ActOnStatus(Cycle* c, u32 status, bool interrupted) {
   switch (status) {
     case SETTINGS_CHANGED:
       LOG_AT(3, "+ Restarting core (settings changed) \n");
@@ -134,11 +135,9 @@ Next ActOnStatus(Cycle* c, u32 status) {
       c->failurePoints += 1;
       return Next::Continue;
     case STOP_REQUESTED:
-      if (g_deadlineInterrupt.load() != 0) {
+      if (interrupted) {
         (void)CleanUpUnit(c->slot);
-        if (!NextUnit(c)) return Next::EndThread;
-        g_deadlineInterrupt = 0;
-        return Next::Continue;
+        return NextUnit(c) ? Next::Continue : Next::EndThread;
       }
       LOG_AT(3, "+ Shutdown requested by user. Exiting.");
       StopClient();
@@ -237,7 +236,11 @@ Drop DropUnit(Cycle* c) {
     LOG_AT(3, "Too many errors during run. Purging queue.\n");
     (void)PurgeAllUnits(&g_workQueue);
     c->errorsInRun = 0;
-    return Drop::Purged;
+    // The purged slots are empty: the next pass runs fresh work, not the dropped unit's core on deleted
+    // files, and that fresh unit starts with no mark against it.
+    c->deletionMark = 0;
+    c->newCore = 0;
+    return NextUnit(c) ? Drop::Purged : Drop::EndThread;
   }
   LogPrint("Deleting current work unit & continuing...\n");
   (void)CleanUpUnit(c->slot);
@@ -267,7 +270,7 @@ void RunUnattended(u32 startSlot) {
     u32 coreNumber;
     {
       QueueGuard guard;
-      g_workQueue.slots[c.slot].state = SLOT_ACTIVE;  // in memory only: every save makes it READY again
+      g_workQueue.slots[c.slot].state = SLOT_ACTIVE;  // in memory only: saves store it as READY
       coreNumber = EntryCoreNumber(g_workQueue.slots[c.slot]);
     }
     LOG_AT(3, "\n");
@@ -284,7 +287,10 @@ void RunUnattended(u32 startSlot) {
       status = LaunchCore(core, kWorkDirectory, c.nn, 0);
       LOG_AT(3, "CoreStatus = %X (%d)\n", status, static_cast<int>(status));
     }
-    if (ActOnStatus(&c, status) == Next::EndThread) return;
+    // The interrupt belongs to the run that just ended, however it ended: from here on SIGTERM stops the
+    // client again.
+    const bool interrupted = g_deadlineInterrupt.exchange(0) != 0;
+    if (ActOnStatus(&c, status, interrupted) == Next::EndThread) return;
     if (c.failurePoints >= 3) RenewCore(&c, core);
     const Drop drop = DropUnit(&c);
     if (drop == Drop::EndThread) return;

@@ -11,12 +11,34 @@
 #include "state/queue_ops.h"
 #include "state/work_queue.h"
 
+namespace {
+
+WorkFetcher g_fetcher = FetchWork;
+
+// Makes the slot the current one, READY. REQUIRES: the queue lock is held.
+void MakeCurrent(WorkQueue* queue, u32 chosen, u32* slot) {
+  queue->slots[chosen].state = SLOT_READY;
+  queue->currentIndex = chosen;
+  (void)SaveQueue(queue);
+  *slot = chosen;
+}
+
+}  // namespace
+
+void SetWorkFetcher(WorkFetcher fetcher) { g_fetcher = fetcher != nullptr ? fetcher : FetchWork; }
+
 int GetWorkIntoSlot(WorkQueue* queue, u32* slot) {
-  u32 chosen = *slot;
-  if (NextSlotInState(queue, SLOT_READY, &chosen) != 0) {
-    if (ChooseFreeSlot(queue, &chosen) != 0) return -1;
+  for (;;) {
+    u32 chosen = *slot;
     {
+      // Finding a slot and claiming it happen under one hold of the lock: the send thread's deadline
+      // sweep must not empty a READY slot between the two.
       QueueGuard guard;
+      if (NextSlotInState(queue, SLOT_READY, &chosen) == 0) {
+        MakeCurrent(queue, chosen, slot);
+        return 0;
+      }
+      if (ChooseFreeSlot(queue, &chosen) != 0) return -1;
       std::memset(static_cast<void*>(&queue->slots[chosen]), 0, sizeof(QueueEntry));
       queue->slots[chosen].state = SLOT_FETCHING;
     }
@@ -25,18 +47,17 @@ int GetWorkIntoSlot(WorkQueue* queue, u32* slot) {
     RetryDelay(5000, 2880000, 15000);
     // The fetch fills a private entry, so a save by the send thread meanwhile never sees half a header.
     QueueEntry fetched{};
-    for (int attempt = 1; FetchWork(&fetched, dataPath, queue) != 0; ++attempt) {
+    for (int attempt = 1; g_fetcher(&fetched, dataPath, queue) != 0; ++attempt) {
       LOG_AT(3, "- Error: Getwork #%d failed, and no other work to do. Waiting before retry\n", attempt);
       (void)RetryDelay(0, 0, 0);
       fetched = QueueEntry{};
     }
     QueueGuard guard;
-    queue->slots[chosen] = fetched;
+    // Only a slot still claimed for this fetch takes the unit; otherwise the search starts again.
+    if (queue->slots[chosen].state == SLOT_FETCHING) {
+      queue->slots[chosen] = fetched;
+      MakeCurrent(queue, chosen, slot);
+      return 0;
+    }
   }
-  QueueGuard guard;
-  queue->slots[chosen].state = SLOT_READY;
-  queue->currentIndex = chosen;
-  (void)SaveQueue(queue);
-  *slot = chosen;
-  return 0;
 }

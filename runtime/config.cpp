@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "runtime/file.h"
-#include "runtime/format.h"
+#include "runtime/file_replace.h"
 #include "runtime/memory.h"
 
 namespace {
@@ -154,6 +154,37 @@ int SetLocked(ConfigFile* doc, const char* sectionName, const char* key, const c
   return UpdateEntry(entry, key, value);
 }
 
+// The file text of every live entry: "[name]\n", then "key=value\n" lines and a blank line for each
+// section with live entries. Writes into out when given; returns the length either way.
+// REQUIRES: the document's lock is held.
+u64 Render(const ConfigFile* doc, char* out) {
+  u64 length = 0;
+  auto put = [&](const char* piece, u64 size) {
+    if (out != nullptr) std::memcpy(out + length, piece, size);
+    length += size;
+  };
+  for (u32 s = 0; s < doc->sectionCount; ++s) {
+    const ConfigSection& section = doc->sections[s];
+    bool wroteHeader = false;
+    for (u32 e = 0; e < section.entryCount; ++e) {
+      const ConfigEntry& entry = section.entries[e];
+      if (!Live(entry)) continue;
+      if (!wroteHeader) {
+        put("[", 1);
+        put(section.name, section.nameSize - 1);
+        put("]\n", 2);
+        wroteHeader = true;
+      }
+      put(entry.key, std::strlen(entry.key));
+      put("=", 1);
+      put(entry.value, std::strlen(entry.value));
+      put("\n", 1);
+    }
+    if (wroteHeader) put("\n", 1);
+  }
+  return length;
+}
+
 }  // namespace
 
 int v3ConfigParseText(ConfigFile* doc, char* text, u64 length) {
@@ -168,23 +199,31 @@ int v3ConfigParseText(ConfigFile* doc, char* text, u64 length) {
     text[close] = '\0';
     if (AddSection(doc, text + open + 1, V3_CONFIG_IN_TEXT) != 0) return -1;
     ConfigSection* section = &doc->sections[doc->sectionCount - 1];
-    // A header is assumed to end with a single line-end character.
+    // A header is assumed to end with a single line-end character; what follows up to the next line end
+    // (a CR of a CR LF, trailing blanks) reads as a line without "=".
     pos = close + 2 < end ? close + 2 : end;
-    while (text[pos] != '[') {
-      const u64 lineEnd = Find(text, pos, end, '\n');
-      if (lineEnd == kNotFound) break;  // a last line without a line feed is not an entry
-      text[lineEnd] = '\0';
-      const u64 equals = Find(text, pos, lineEnd, '=');
-      if (equals == kNotFound) continue;  // position stays: reading in effect ends at this line
-      text[equals] = '\0';
-      const u64 storage = (equals - pos) + (lineEnd - equals - 1) + 2;
-      if (storage > UINT32_MAX) return -1;
-      if (AddEntry(section, ConfigEntry{static_cast<u32>(storage), V3_CONFIG_IN_TEXT, text + pos, text + equals + 1}) !=
-          0) {
-        return -1;
+    while (pos < end && text[pos] != '[') {
+      u64 lineEnd = pos;
+      while (lineEnd < end && text[lineEnd] != '\n' && text[lineEnd] != '\0') ++lineEnd;
+      if (lineEnd < end && text[lineEnd] == '\0') return 0;  // a NUL byte ends reading
+      // Hand-edited files keep every entry: a CR before the line feed is part of the line end, a line
+      // without "=" (comment, blank line) is skipped, and a last line without a line feed still counts.
+      u64 contentEnd = lineEnd;
+      if (contentEnd > pos && text[contentEnd - 1] == '\r') --contentEnd;
+      text[contentEnd] = '\0';
+      const u64 equals = Find(text, pos, contentEnd, '=');
+      // A "[" in a line without "=" opens a section there, as it always has.
+      if (equals == kNotFound && Find(text, pos, contentEnd, '[') != kNotFound) break;
+      if (equals != kNotFound) {
+        text[equals] = '\0';
+        const u64 storage = contentEnd - pos + 1;
+        if (storage > UINT32_MAX) return -1;
+        if (AddEntry(section,
+                     ConfigEntry{static_cast<u32>(storage), V3_CONFIG_IN_TEXT, text + pos, text + equals + 1}) != 0) {
+          return -1;
+        }
       }
-      pos = lineEnd + 1;
-      while (pos < end && text[pos] == '\n') ++pos;
+      pos = lineEnd < end ? lineEnd + 1 : end;
     }
   }
 }
@@ -223,34 +262,21 @@ int v3ConfigLoad(ConfigFile* doc, const char* path) {
 
 int v3ConfigSave(ConfigFile* doc, const char* path) {
   if (doc == nullptr || path == nullptr) return -1;
-  RuntimeFile file{};
-  const int rc = v3FileOpen(&file, path, V3_FILE_WRITE | V3_FILE_CREATE | V3_FILE_TRUNCATE, V3_LOCK_EXCLUSIVE);
+  // The exclusive lock on the current file keeps two writers apart; the file itself is never written in
+  // place but replaced whole, so a crash or a full disk leaves the old settings intact.
+  RuntimeFile current{};
+  int rc = v3FileOpen(&current, path, V3_FILE_WRITE | V3_FILE_CREATE, V3_LOCK_EXCLUSIVE);
   if (rc != 0) return rc;
-  bool failed = false;
-  auto put = [&](u64 written, u64 expected) { failed = failed || written != expected; };
   (void)v3MutexLock(&doc->lock, V3_MUTEX_WAIT);
-  for (u32 s = 0; s < doc->sectionCount && !failed; ++s) {
-    const ConfigSection& section = doc->sections[s];
-    bool wroteHeader = false;
-    for (u32 e = 0; e < section.entryCount && !failed; ++e) {
-      const ConfigEntry& entry = section.entries[e];
-      if (!Live(entry)) continue;
-      if (!wroteHeader) {
-        const int nameLength = static_cast<int>(section.nameSize - 1);
-        put(v3PrintFile(&file, "[%.*s]\n", nameLength, section.name), static_cast<u64>(nameLength) + 3);
-        wroteHeader = true;
-      }
-      const int keyLength = static_cast<int>(std::strlen(entry.key));
-      const int valueLength = static_cast<int>(std::strlen(entry.value));
-      put(v3PrintFile(&file, "%.*s=%.*s\n", keyLength, entry.key, valueLength, entry.value),
-          static_cast<u64>(keyLength) + static_cast<u64>(valueLength) + 2);
-    }
-    if (wroteHeader) put(v3PrintFile(&file, "\n"), 1);
-  }
+  const u64 length = Render(doc, nullptr);
+  char* text = static_cast<char*>(v3MemAlloc(length + 1, V3_MEM_NORMAL));
+  if (text != nullptr) (void)Render(doc, text);
   v3MutexUnlock(&doc->lock);
-  v3FileClose(&file);
   // A save that did not reach the disk whole is reported, so the caller never takes it for done.
-  return failed ? V3_FILE_ENOENT : 0;
+  rc = text != nullptr && v3FileReplace(path, text, length) == 0 ? 0 : V3_FILE_ENOENT;
+  v3MemFree(text);
+  v3FileClose(&current);
+  return rc;
 }
 
 const char* v3ConfigGet(ConfigFile* doc, const char* sectionName, const char* key) {

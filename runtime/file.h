@@ -10,7 +10,7 @@ inline constexpr u32 V3_FILE_TEST = 1;       // only test that the path exists
 inline constexpr u32 V3_FILE_READ = 2;
 inline constexpr u32 V3_FILE_WRITE = 4;
 inline constexpr u32 V3_FILE_APPEND = 8;     // every write goes to the end; seeking refused
-inline constexpr u32 V3_FILE_CREATE = 16;    // created with permissions 0750
+inline constexpr u32 V3_FILE_CREATE = 16;    // created rw-r--r-- (less the umask)
 inline constexpr u32 V3_FILE_TRUNCATE = 32;  // zero-filled, then cut to length 0
 inline constexpr u32 V3_FILE_SYNC = 64;      // each write reaches the disk before it returns
 
@@ -77,7 +77,9 @@ struct RuntimeDir {  // zero it before first use
 // Forces written data to the disk.
 [[nodiscard]] int v3FileSync(RuntimeFile* file);
 int v3FileClose(RuntimeFile* file);
-// Overwrites with zeros in 4096-byte blocks, then removes the name. A missing file is success.
+// Overwrites with zeros in 4096-byte blocks, then removes the name. Only a regular file with a single
+// link is overwritten (opened without following links and without blocking); a symbolic link, FIFO,
+// device or a file other names still share only loses this name. A missing file is success.
 [[nodiscard]] int v3FileDelete(const char* path);
 // Renames within one file system, replacing the target. 0 or -1.
 [[nodiscard]] int v3FileRename(const char* from, const char* to);

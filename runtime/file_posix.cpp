@@ -132,7 +132,9 @@ int v3FileOpen(RuntimeFile* file, const char* path, u32 flags, u32 lockMode) {
     return errno == ENOENT || errno == ENOTDIR ? V3_FILE_ENOENT : V3_FILE_EFAIL;
   }
 
-  const int fd = OpenRetrying(file->path, SystemOpenFlags(flags), 0750);
+  // Data files are readable by all and executable by none (less the umask); only an installed core is
+  // made executable, by its installer.
+  const int fd = OpenRetrying(file->path, SystemOpenFlags(flags), 0644);
   if (fd < 0) {
     if (errno == EACCES || errno == EPERM) return V3_FILE_EFAIL;
     return ErrnoCode(errno);
@@ -232,19 +234,45 @@ int v3FileClose(RuntimeFile* file) {
   return CloseDescriptor(file->descriptor) == 0 ? 0 : V3_FILE_EFAIL;
 }
 
+namespace {
+
+// Overwrites a regular file that no other name shares with zeros. A symbolic link, a FIFO, a device or
+// a file with further hard links is not written: its content is not ours to wipe (a planted link would
+// wipe its target, a FIFO would block). 0 when wiped or not to be wiped.
+int WipeIfSolelyOurs(const char* path, const struct stat& named) {
+  if (!S_ISREG(named.st_mode) || named.st_nlink != 1) return 0;
+  const int fd = OpenRetrying(path, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0);
+  if (fd < 0) {
+    if (errno == ENOENT || errno == ELOOP) return 0;  // gone, or replaced by a link since
+    return errno == EACCES || errno == EPERM ? V3_FILE_EFAIL : ErrnoCode(errno);
+  }
+  int rc;
+  do {
+    rc = ::flock(fd, LOCK_EX | LOCK_NB);
+  } while (rc != 0 && errno == EINTR);
+  if (rc != 0) {
+    CloseDescriptor(fd);
+    return V3_FILE_EEXCLUSIVE;
+  }
+  struct stat opened;
+  rc = ::fstat(fd, &opened) == 0 ? 0 : V3_FILE_EFAIL;
+  if (rc == 0 && S_ISREG(opened.st_mode) && opened.st_nlink == 1) {
+    rc = ZeroFill(fd, static_cast<u64>(opened.st_size));
+    if (rc == 0) rc = SyncRetrying(fd);
+  }
+  CloseDescriptor(fd);
+  return rc;
+}
+
+}  // namespace
+
 int v3FileDelete(const char* path) {
   char normalised[V3_PATH_MAX + 1];
   if (v3PathNormalise(normalised, path) != 0) return V3_FILE_EPATH;
-  RuntimeFile file{};
-  const int rc = v3FileOpen(&file, normalised, V3_FILE_WRITE | V3_FILE_SYNC, V3_LOCK_EXCLUSIVE);
-  if (rc == V3_FILE_ENOENT) return 0;
-  if (rc != 0) return rc;
-  struct stat st;
-  int fill = ::fstat(file.descriptor, &st) == 0 ? ZeroFill(file.descriptor, static_cast<u64>(st.st_size))
-                                                 : V3_FILE_EFAIL;
-  if (fill == 0) fill = SyncRetrying(file.descriptor);
-  v3FileClose(&file);
-  if (fill != 0) return fill;  // the name stays: a file not wiped is not removed
+  struct stat named;
+  if (::lstat(normalised, &named) != 0) return errno == ENOENT || errno == ENOTDIR ? 0 : V3_FILE_EFAIL;
+  const int wiped = WipeIfSolelyOurs(normalised, named);
+  if (wiped != 0) return wiped;  // the name stays: a file not wiped is not removed
   if (::unlink(normalised) != 0 && errno != ENOENT) return V3_FILE_EFAIL;
   return 0;
 }

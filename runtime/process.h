@@ -37,6 +37,9 @@ int v3Sleep(u32 milliseconds);
 using v3SignalHandler = void (*)(int signal);
 // Only SIGINT (2) and SIGTERM (15) are accepted; 0 or -1.
 [[nodiscard]] int v3SignalRegister(int signal, v3SignalHandler handler);
+// Ignores SIGPIPE for the whole process: a write to a closed pipe or socket then fails with an error
+// instead of ending the process. Commands run through v3ShellRun still start with the default.
+void v3SignalIgnoreBrokenPipe();
 // Blocks (1) or unblocks (0) SIGINT and SIGTERM in the calling thread; threads it starts afterwards inherit
 // the setting. Used so that only a thread that holds no lock ever runs the termination handler.
 void v3SignalHoldTermination(int hold);

@@ -101,6 +101,8 @@ int v3SignalRegister(int signal, v3SignalHandler handler) {
   return sigaction(signal, &action, nullptr) == 0 ? 0 : -1;
 }
 
+void v3SignalIgnoreBrokenPipe() { signal(SIGPIPE, SIG_IGN); }
+
 void v3SignalHoldTermination(int hold) {
   sigset_t set;
   sigemptyset(&set);

@@ -16,8 +16,12 @@ extern char** environ;
 namespace {
 
 // How many commands run now; the first saves the interrupt dispositions, the last puts them back.
+// The same lock guards the table of running commands, so a signal never reaches a collected child's
+// process ID, which the system may already have given to another process.
 pthread_mutex_t g_runningLock = PTHREAD_MUTEX_INITIALIZER;
 int g_running = 0;
+constexpr int kMaxTracked = 16;
+pid_t g_tracked[kMaxTracked];
 struct sigaction g_savedInt;
 struct sigaction g_savedQuit;
 
@@ -42,9 +46,38 @@ void EndIgnoringInterrupts() {
   pthread_mutex_unlock(&g_runningLock);
 }
 
+void Track(pid_t child, bool running) {
+  pthread_mutex_lock(&g_runningLock);
+  for (pid_t& slot : g_tracked) {
+    if (slot == (running ? 0 : child)) {
+      slot = running ? child : 0;
+      break;
+    }
+  }
+  pthread_mutex_unlock(&g_runningLock);
+}
+
+// Waits until the child has ended, leaving it uncollected (its process ID stays reserved for it).
+void WaitForEnd(pid_t child) {
+  siginfo_t info;
+  while (waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOWAIT) != 0 && errno == EINTR) {
+  }
+}
+
 }  // namespace
 
-int v3ShellRun(const char* commandLine) {
+int v3ShellSignal(u64 processId, int signal) {
+  if (processId == 0 || (signal != SIGINT && signal != SIGKILL && signal != SIGTERM)) return -1;
+  int rc = -1;
+  pthread_mutex_lock(&g_runningLock);
+  for (pid_t slot : g_tracked) {
+    if (slot != 0 && static_cast<u64>(slot) == processId) rc = kill(slot, signal) == 0 ? 0 : -1;
+  }
+  pthread_mutex_unlock(&g_runningLock);
+  return rc;
+}
+
+int v3ShellRun(const char* commandLine, std::atomic<u64>* processId) {
   if (commandLine == nullptr) return -1;
   // "exec" makes the shell become the command; the command and its arguments stay exactly as given.
   std::string script = "exec ";
@@ -71,6 +104,11 @@ int v3ShellRun(const char* commandLine) {
   int status = 0;
   int result = -1;
   if (spawned == 0) {
+    Track(child, true);
+    if (processId != nullptr) processId->store(static_cast<u64>(child));
+    WaitForEnd(child);
+    if (processId != nullptr) processId->store(0);
+    Track(child, false);
     pid_t waited;
     do {
       waited = waitpid(child, &status, 0);

@@ -56,7 +56,7 @@ void v3NetSetSendCall(long (*send)(int, const void*, u64)) { g_send = send != nu
 
 int v3NetInit() {
   if (g_initialised.exchange(true)) return 0;
-  signal(SIGPIPE, SIG_IGN);
+  v3SignalIgnoreBrokenPipe();
   v3ProcessSetExitHook(DestroyLookupLock);
   return 0;
 }

@@ -26,6 +26,10 @@ bool BeginsWithY(const char* value) { return value != nullptr && (value[0] == 'Y
 
 void Save() { (void)v3ConfigSave(&g_config, kConfigFileName); }
 
+void SetIfAbsent(const char* section, const char* key, const char* value) {
+  if (v3ConfigGet(&g_config, section, key) == nullptr) (void)v3ConfigSet(&g_config, section, key, value);
+}
+
 // Copies a proxy credential when it fits its 64-byte buffer.
 void TakeCredential(char* out, const char* value) {
   if (std::strlen(value) < 64) std::memcpy(out, value, std::strlen(value) + 1);
@@ -184,10 +188,12 @@ int WriteDefaultSettings() {
     (void)v3ConfigSet(&g_config, "settings", "username", "Anonymous");
     (void)v3ConfigSet(&g_config, "settings", "team", "0");
   }
-  (void)v3ConfigSet(&g_config, "settings", "asknet", "no");
-  (void)v3ConfigSet(&g_config, "http", "active", "no");
-  (void)v3ConfigSet(&g_config, "http", "host", kDefaultProxyHost);
-  (void)v3ConfigSet(&g_config, "http", "port", "8080");
+  // Only absent keys get their defaults: start-up comes here after any failure to load the settings (a
+  // user-ID request during an outage, a lock conflict), which must not undo the user's own choices.
+  SetIfAbsent("settings", "asknet", "no");
+  SetIfAbsent("http", "active", "no");
+  SetIfAbsent("http", "host", kDefaultProxyHost);
+  SetIfAbsent("http", "port", "8080");
   return v3ConfigSave(&g_config, kConfigFileName);
 }
 

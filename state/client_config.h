@@ -30,7 +30,7 @@ extern ClientSettings g_clientSettings;
 // Loads the configuration, derives the settings, establishes user and machine ID, seeds the random
 // generator. 0, or -1 when the file cannot be loaded, the proxy settings are incomplete or there is no user ID.
 [[nodiscard]] int LoadClientSettings();
-// Writes the first-run defaults, keeping the user's name, team, credentials and core keys; the save's result.
+// Writes the first-run defaults where a key is absent, keeping every value already stored; the save's result.
 int WriteDefaultSettings();
 // Adds one to the units completed on this machine and saves it; the save's result.
 int CountCompletedUnit();

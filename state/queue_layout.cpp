@@ -40,6 +40,12 @@ void DecodeEntry(const u8* p, QueueEntry* e) {
 
 }  // namespace
 
+bool SameUnit(const QueueEntry& a, const QueueEntry& b) {
+  return v3TimeCompare(a.received, b.received) == 0 &&
+         std::memcmp(a.workAssignment, b.workAssignment, kWorkAssignmentSize) == 0 &&
+         std::memcmp(a.coreLocation, b.coreLocation, kCoreLocationSize) == 0;
+}
+
 u32 EntryCoreNumber(const QueueEntry& e) { return LoadLE32(e.workAssignment + kAssignCoreNumberAt); }
 u32 EntryServerAddress(const QueueEntry& e) { return LoadLE32(e.workAssignment + kAssignServerAddressAt); }
 u32 EntryServerPort(const QueueEntry& e) { return LoadLE32(e.workAssignment + kAssignServerPortAt); }

@@ -73,6 +73,12 @@ struct WorkQueue {
 [[nodiscard]] u32 EntryServerAddress(const QueueEntry& entry);
 [[nodiscard]] u32 EntryServerPort(const QueueEntry& entry);
 [[nodiscard]] s32 EntryDeadlineSeconds(const QueueEntry& entry);
+// The deadline is known only when the word holds 1: after an older layout's conversion it may hold an old
+// server address instead.
+[[nodiscard]] inline bool EntryDeadlineKnown(const QueueEntry& entry) { return entry.deadlineKnown == 1; }
+// Both entries describe the same unit (received at the same moment with the same header and core
+// location), whatever state each is in.
+[[nodiscard]] bool SameUnit(const QueueEntry& a, const QueueEntry& b);
 // The core's display name, at most 64 characters, always terminated.
 void EntryCoreName(const QueueEntry& entry, char out[kAssignCoreNameSize + 1]);
 void SetEntryWord(QueueEntry* entry, u64 headerOffset, u32 value);

@@ -40,13 +40,13 @@ int NextSlotInState(const WorkQueue* queue, u32 state, u32* slot) {
 }
 
 int FindOldestSlot(const WorkQueue* queue, u32* slot) {
-  v3Time best{};
-  if (v3ClockNow(&best) != 0) return -1;
+  // Earliest received, whatever the clock says now: a clock set back must not leave a full queue stuck.
   QueueGuard guard;
+  v3Time best{};
   bool found = false;
   for (u32 s = 0; s < kQueueSlots; ++s) {
     const QueueEntry& e = queue->slots[s];
-    if (e.state != SLOT_EMPTY && v3TimeCompare(e.received, best) < 0) {
+    if (e.state != SLOT_EMPTY && (!found || v3TimeCompare(e.received, best) < 0)) {
       best = e.received;
       *slot = s;
       found = true;
@@ -88,7 +88,7 @@ void CheckDeadlines(WorkQueue* queue) {
       {
         QueueGuard guard;
         const QueueEntry& e = queue->slots[s];
-        if (e.state != state || e.deadlineKnown != 1 || !DeadlinePassed(e.deadline)) continue;
+        if (e.state != state || !EntryDeadlineKnown(e) || !DeadlinePassed(e.deadline)) continue;
         deadline = e.deadline;
       }
       LogDeadlinePassed(s, deadline);
@@ -112,7 +112,7 @@ void UpdatePerformanceFraction(WorkQueue* queue, u32 slot) {
   QueueGuard guard;
   const QueueEntry& e = queue->slots[slot];
   const s32 allowed = EntryDeadlineSeconds(e);
-  if (e.deadlineKnown == 0 || allowed <= 0) return;
+  if (!EntryDeadlineKnown(e) || allowed <= 0) return;
   const s64 elapsed = e.completed.seconds - e.received.seconds;
   const float remaining = static_cast<float>(1.0 - static_cast<double>(elapsed) / allowed);
   const u32 samples = queue->performanceSamples;

@@ -12,7 +12,7 @@ void SetUnitCleaner(UnitCleaner cleaner);
 
 // The first slot in state after *slot, wrapping, *slot itself last; 0 with *slot set, or -1 unchanged.
 [[nodiscard]] int NextSlotInState(const WorkQueue* queue, u32 state, u32* slot);
-// The non-empty slot received earliest (and before now); 0 or -1.
+// The non-empty slot received earliest (the lowest on a tie); 0, or -1 when every slot is empty.
 [[nodiscard]] int FindOldestSlot(const WorkQueue* queue, u32* slot);
 // Drops every slot through the cleaner; 0 when all succeeded.
 int PurgeAllUnits(WorkQueue* queue);

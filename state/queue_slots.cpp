@@ -65,7 +65,7 @@ void PrintQueue(const WorkQueue* shared) {
                   (address >> 16) & 0xFF, (address >> 8) & 0xFF, address & 0xFF, EntryServerPort(e));
     text += piece;
     AppendDate(&text, "%s %u %02u:%02u:%02u", e.received, true);
-    if ((e.state == SLOT_READY || e.state == SLOT_ACTIVE) && e.deadlineKnown) {
+    if ((e.state == SLOT_READY || e.state == SLOT_ACTIVE) && EntryDeadlineKnown(e)) {
       AppendDate(&text, " | %s %u %02u:%02u\n", e.deadline, false);
     } else if (e.state == SLOT_DONE) {
       AppendDate(&text, "->%s %u %02u:%02u:%02u\n", e.completed, true);

@@ -95,17 +95,24 @@ int LoadQueue(WorkQueue* queue) {
     rc = ConvertOldQueue(queue, image);
   }
   v3MemFree(image);
+  // Nothing runs yet: a unit stored ACTIVE (by an older client) is simply ready to run again.
+  for (QueueEntry& entry : queue->slots) {
+    if (rc == 0 && entry.state == SLOT_ACTIVE) entry.state = SLOT_READY;
+  }
   if (rc == 0) LOG_AT(3, "Loaded queue successfully.\n");
   return rc;
 }
 
 int SaveQueue(WorkQueue* queue) {
   QueueGuard guard;
-  for (QueueEntry& entry : queue->slots) {
-    if (entry.state == SLOT_ACTIVE) entry.state = SLOT_READY;
-  }
   u8 image[kQueueImageSize];
   EncodeQueue(*queue, image);
+  // A running unit is stored READY, so a restart runs it again; in memory it stays ACTIVE, so the send
+  // thread's saves and deadline sweep leave the running unit alone.
+  for (u32 s = 0; s < kQueueSlots; ++s) {
+    u8* state = image + kQueueSlotsAt + s * kEntryImageSize + kEntryStateAt;
+    if (LoadLE32(state) == SLOT_ACTIVE) StoreLE32(state, SLOT_READY);
+  }
   return v3FileReplace(kQueueFileName, image, kQueueImageSize) == 0 ? 0 : -1;
 }
 

@@ -14,7 +14,7 @@ extern WorkQueue g_workQueue;
 [[nodiscard]] int LoadQueue(WorkQueue* queue);
 // Rebuilds the queue from an older layout (image holds the file's bytes, zero after its end) and saves it.
 [[nodiscard]] int ConvertOldQueue(WorkQueue* queue, const u8* image);
-// Turns ACTIVE slots into READY (in memory too) and replaces "queue.dat" whole. 0 or -1.
+// Replaces "queue.dat" whole; ACTIVE slots are stored as READY (in memory they stay ACTIVE). 0 or -1.
 [[nodiscard]] int SaveQueue(WorkQueue* queue);
 // An empty queue, saved at once; a failed save ends the process.
 void CreateQueue(WorkQueue* queue);

@@ -85,7 +85,8 @@ TEST(UnitInfo, ShowsNameTimesAndAProgressBar) {
   } cases[] = {{1000, 0, "Progress: 0%  [__________]\n"},
                {1000, 999, "Progress: 99%  [|||||||||_]\n"},
                {1000, 1000, "Progress: 100%  [||||||||||]\n"},
-               {1000, 1500, "Progress: 150%  [|||||||||||||||]\n"},
+               {1000, 1500, "Progress: 100%  [||||||||||]\n"},  // more done than in total: clamped
+               {1, 0xFFFFFFFF, "Progress: 100%  [||||||||||]\n"},
                {0, 7, "Progress: 0%  [__________]\n"}};
   for (const auto& c : cases) {
     const std::string text = UnitInfo(c.total, c.completed, false);

@@ -54,6 +54,9 @@ INSTANTIATE_TEST_SUITE_P(
         OptionCase{{"-delete", "10"}, -1, "Error: Argument to -delete out of range. Must be <10"},
         OptionCase{{"-delete", "-1"}, -1, "Error: Argument to -delete out of range. Must be <10"},
         OptionCase{{"-delete", "9"}, 0, ""},
+        OptionCase{{"-delete", "abc"}, -1, "Error: Argument to -delete out of range. Must be <10"},
+        OptionCase{{"-delete", "all"}, -1, "Error: Argument to -delete out of range. Must be <10"},
+        OptionCase{{"-delete", "2x"}, -1, "Error: Argument to -delete out of range. Must be <10"},
         OptionCase{{"-verbosity"}, -1, "Error: -verbosity must be followed by an argument\n"},
         OptionCase{{"-verbosity", "0"}, -1, "Error: Verbosity must be between 1 (min) and 9 (max)"},
         OptionCase{{"-verbosity", "10"}, -1, "Error: Verbosity must be between 1 (min) and 9 (max)"},
@@ -89,8 +92,10 @@ TEST(Options, SendTakesAllOrASlot) {
   ASSERT_EQ(Parse({"-send", "-pause"}).rc, 0);
   EXPECT_EQ(g_settings.pauseAfterUnit, 0u);
   EXPECT_GT(g_runOptions.sendUnitNumber, 9u);  // a leading "-" cannot be read: refused later, not slot 0
-  ASSERT_EQ(Parse({"-send", "abc"}).rc, 0);
-  EXPECT_EQ(g_runOptions.sendUnitNumber, 0u);  // no leading digit reads as 0
+  for (const char* notANumber : {"abc", "All", "3x", ""}) {
+    ASSERT_EQ(Parse({"-send", notANumber}).rc, 0);
+    EXPECT_GT(g_runOptions.sendUnitNumber, 9u) << notANumber;  // refused later, never slot 0
+  }
 }
 
 TEST(Options, LastModeWins) {

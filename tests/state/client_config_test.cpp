@@ -128,10 +128,14 @@ TEST_F(ClientConfigTest, MissingFileFailsAndDefaultsKeepTheUsersOwnValues) {
   WriteText("client.cfg",
             "[settings]\nusername=Ann\nteam=7\nasknet=yes\n\n[http]\nactive=yes\nhost=proxy\nport=1\nproxy_name=me\n\n"
             "[core]\npriority=96\n\n");
-  ASSERT_EQ(WriteDefaultSettings(), 0);
+  const std::string chosen = ReadText("client.cfg");
+  ASSERT_EQ(WriteDefaultSettings(), 0);  // as after a failed user-ID request: the user's choices stay
+  EXPECT_EQ(ReadText("client.cfg"), chosen);
+
+  WriteText("client.cfg", "[settings]\nusername=Ann\n\n[http]\nactive=yes\n\n");
+  ASSERT_EQ(WriteDefaultSettings(), 0);  // only the absent keys get their defaults
   EXPECT_EQ(ReadText("client.cfg"),
-            "[settings]\nusername=Ann\nteam=7\nasknet=no\n\n[http]\nactive=no\nhost=localhost\nport=8080\n"
-            "proxy_name=me\n\n[core]\npriority=96\n\n");
+            "[settings]\nusername=Ann\nasknet=no\n\n[http]\nactive=yes\nhost=localhost\nport=8080\n\n");
 }
 
 TEST_F(ClientConfigTest, CompletedUnitsCountFromOne) {

@@ -74,8 +74,12 @@ TEST_F(QueueOpsTest, OldestSlotIsTheEarliestNonEmptyAndLowestOnATie) {
   queue.slots[8].received = v3Time{now.seconds - 100, 0};
   ASSERT_EQ(FindOldestSlot(&queue, &slot), 0);
   EXPECT_EQ(slot, 4u);
-  for (auto& e : queue.slots) e.received = v3Time{now.seconds + 100, 0};
-  EXPECT_EQ(FindOldestSlot(&queue, &slot), -1);  // nothing received before now
+  // The clock was set back: every unit seems received in the future, and the earliest is still found.
+  for (u32 s = 0; s < kQueueSlots; ++s) queue.slots[s].received = v3Time{now.seconds + 1000 - s, 0};
+  ASSERT_EQ(FindOldestSlot(&queue, &slot), 0);
+  EXPECT_EQ(slot, 9u);
+  for (auto& e : queue.slots) e.state = SLOT_EMPTY;
+  EXPECT_EQ(FindOldestSlot(&queue, &slot), -1);
 }
 
 TEST_F(QueueOpsTest, PerformanceFractionAveragesUpToFiveUnits) {
@@ -132,4 +136,25 @@ TEST_F(QueueOpsTest, DeadlineSweepDropsReadyUnitsAndDoneOnesOnlyWhenHonoured) {
   EXPECT_EQ(g_workQueue.slots[1].state, SLOT_EMPTY);
   EXPECT_FALSE(DeadlinePassed(v3Time{Now().seconds + 5, 0}));
   EXPECT_TRUE(DeadlinePassed(past));
+}
+
+TEST_F(QueueOpsTest, SweepAfterASaveLeavesTheRunningUnitAlone) {
+  int cleaned = 0;
+  static int* counter = nullptr;
+  counter = &cleaned;
+  SetUnitCleaner([](u32) {
+    ++*counter;
+    return 0;
+  });
+  g_workQueue = queue;
+  g_workQueue.slots[6].state = SLOT_ACTIVE;
+  g_workQueue.slots[6].deadlineKnown = 1;
+  g_workQueue.slots[6].deadline = v3Time{Now().seconds - 10, 0};
+  ASSERT_EQ(SaveQueue(&g_workQueue), 0);  // as the send thread saves while the core runs
+  g_clientSettings.honourDeadlines = true;
+  testing::internal::CaptureStdout();
+  CheckDeadlines(&g_workQueue);
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(cleaned, 0);
+  EXPECT_EQ(g_workQueue.slots[6].state, SLOT_ACTIVE);
 }

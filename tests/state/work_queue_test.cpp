@@ -57,10 +57,10 @@ TEST_F(QueueFileTest, ImageHasTheExactLayout) {
   EXPECT_EQ(std::memcmp(image, again, kQueueImageSize), 0);
 }
 
-TEST_F(QueueFileTest, SaveTurnsActiveIntoReadyInMemoryToo) {
+TEST_F(QueueFileTest, SaveStoresActiveAsReadyAndKeepsItActiveInMemory) {
   queue.slots[3].state = SLOT_ACTIVE;
   ASSERT_EQ(SaveQueue(&queue), 0);
-  EXPECT_EQ(queue.slots[3].state, SLOT_READY);
+  EXPECT_EQ(queue.slots[3].state, SLOT_ACTIVE);  // the send thread's saves must not touch the running unit
   const std::string file = ReadText("queue.dat");
   ASSERT_EQ(file.size(), kQueueImageSize);
   EXPECT_EQ(LoadLE32(reinterpret_cast<const u8*>(file.data()) + 8 + 3 * 700), 1u);
