@@ -50,8 +50,8 @@ class Client:
         self.out = open(self.out_path, "wb")
         environment = dict(os.environ)
         environment.update(env or {})
-        # A session of its own: the client signals its whole process group to stop a core, and that group
-        # must not include the test runner.
+        # A session of its own, so that close() can end the client and any core it started as one group
+        # and a Ctrl-C can be sent to that group alone.
         self.proc = subprocess.Popen([program] + list(args), cwd=workdir, stdin=subprocess.PIPE,
                                      stdout=self.out, stderr=subprocess.STDOUT, env=environment,
                                      start_new_session=True)

@@ -1,6 +1,8 @@
 // The work cycle's fetch and send flows: taking a ready slot, and the send refusals.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstring>
 #include <string>
 
@@ -56,4 +58,76 @@ TEST_F(FetchSendTest, SendRefusesBadSlotsAndKeepsUnsentResults) {
             std::string::npos);
   EXPECT_NE(out.find("+ Sent 0 completed units to the server\n"), std::string::npos);
   EXPECT_EQ(queue.slots[4].state, SLOT_DONE);
+}
+
+namespace {
+
+WorkQueue* g_sendQueue = nullptr;
+QueueEntry g_newUnit{};
+
+// A send that takes its time: meanwhile the work cycle drops the sent unit as the oldest and fetches a
+// new one into the same slot, which has by now finished too.
+int SendWhileTheSlotIsReused(QueueEntry*, const char*) {
+  g_sendQueue->slots[4] = g_newUnit;
+  WriteText("work/wuresults_04.dat", "the new unit's result");
+  return 0;
+}
+
+int AcceptedAtOnce(QueueEntry*, const char*) { return 0; }
+
+}  // namespace
+
+TEST_F(FetchSendTest, AcceptedSendEmptiesOnlyASlotThatStillHoldsTheSentUnit) {
+  ASSERT_EQ(mkdir("work", 0755), 0);
+  queue.slots[4].state = SLOT_DONE;
+  queue.slots[4].received = v3Time{850000000, 0};
+  g_newUnit = queue.slots[4];
+  g_newUnit.received = v3Time{850009999, 0};
+  g_sendQueue = &queue;
+
+  SetResultSender(SendWhileTheSlotIsReused);
+  EXPECT_EQ(SendFinishedUnit(&queue, 4), 0);
+  EXPECT_EQ(queue.slots[4].state, SLOT_DONE);
+  EXPECT_TRUE(SameUnit(queue.slots[4], g_newUnit));
+  EXPECT_EQ(ReadText("work/wuresults_04.dat"), "the new unit's result");
+
+  SetResultSender(AcceptedAtOnce);  // the new unit's own send, undisturbed
+  EXPECT_EQ(SendFinishedUnit(&queue, 4), 0);
+  SetResultSender(nullptr);
+  EXPECT_EQ(queue.slots[4].state, SLOT_EMPTY);
+  EXPECT_EQ(ReadText("work/wuresults_04.dat"), "");
+  WorkQueue saved;
+  ASSERT_EQ(LoadQueue(&saved), 0);
+  EXPECT_EQ(saved.slots[4].state, SLOT_EMPTY);
+}
+
+namespace {
+
+u32 g_stateDuringFetch = 99;
+
+int FetchOneUnit(QueueEntry* entry, const char* dataPath, WorkQueue* queue) {
+  g_stateDuringFetch = queue->slots[1].state;
+  entry->received = v3Time{850000000, 0};
+  SetEntryWord(entry, kAssignCoreNumberAt, 0x65);
+  WriteText(dataPath, "unit data");
+  return 0;
+}
+
+}  // namespace
+
+TEST_F(FetchSendTest, FetchedUnitIsCopiedInWholeAndMadeCurrent) {
+  ASSERT_EQ(mkdir("work", 0755), 0);
+  SetWorkFetcher(FetchOneUnit);
+  u32 slot = 0;
+  ASSERT_EQ(GetWorkIntoSlot(&queue, &slot), 0);
+  SetWorkFetcher(nullptr);
+  EXPECT_EQ(g_stateDuringFetch, SLOT_FETCHING);  // claimed, while the header fills a private entry
+  EXPECT_EQ(slot, 1u);
+  EXPECT_EQ(queue.slots[1].state, SLOT_READY);
+  EXPECT_EQ(EntryCoreNumber(queue.slots[1]), 0x65u);
+  EXPECT_EQ(ReadText("work/wudata_01.dat"), "unit data");
+  WorkQueue saved;
+  ASSERT_EQ(LoadQueue(&saved), 0);
+  EXPECT_EQ(saved.currentIndex, 1u);
+  EXPECT_EQ(saved.slots[1].state, SLOT_READY);
 }

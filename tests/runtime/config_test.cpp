@@ -1,6 +1,13 @@
 // Configuration documents: the reader's odd inputs, prefix lookups, set cases, the written form.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -171,15 +178,76 @@ TEST_F(ConfigTest, NullArgumentsAndLockedSave) {
   EXPECT_EQ(ReadText(dir.Path("busy.cfg")), "[a]\n");
 }
 
-TEST_F(ConfigTest, FailedWritesAreReported) {
+TEST_F(ConfigTest, FailedWritesAreReportedAndLeaveTheOldFileWhole) {
+  const std::string old = "[settings]\nusername=Ann\nteam=7\n\n";
+  WriteText(dir.Path("full.cfg"), old);
   ASSERT_EQ(v3ConfigSet(&doc, "a", "b", "c"), 0);
   const FilePlatform full{[](int, const void*, u64) -> long {
                             errno = ENOSPC;
                             return -1;
                           },
                           [](int) { return 0; }};
-  v3FileSetPlatform(&full);
-  const int rc = v3ConfigSave(&doc, dir.Path("full.cfg").c_str());
-  v3FileSetPlatform(nullptr);
-  EXPECT_LT(rc, 0);
+  const FilePlatform failedSync{[](int fd, const void* data, u64 count) { return ::write(fd, data, count); },
+                                [](int) {
+                                  errno = EIO;
+                                  return -1;
+                                }};
+  for (const FilePlatform* platform : {&full, &failedSync}) {
+    v3FileSetPlatform(platform);
+    const int rc = v3ConfigSave(&doc, dir.Path("full.cfg").c_str());
+    v3FileSetPlatform(nullptr);
+    EXPECT_LT(rc, 0);
+    EXPECT_EQ(ReadText(dir.Path("full.cfg")), old);
+  }
+}
+
+TEST_F(ConfigTest, SaveKeepsTheLockThatKeepsTwoWritersApart) {
+  WriteText(dir.Path("c.cfg"), "[a]\nk=v\n\n");
+  RuntimeFile other{};
+  ASSERT_EQ(v3FileOpen(&other, dir.Path("c.cfg").c_str(), V3_FILE_WRITE, V3_LOCK_EXCLUSIVE), 0);
+  ASSERT_EQ(v3ConfigSet(&doc, "a", "k", "w"), 0);
+  EXPECT_EQ(v3ConfigSave(&doc, dir.Path("c.cfg").c_str()), V3_FILE_EEXCLUSIVE);
+  v3FileClose(&other);
+  EXPECT_EQ(ReadText(dir.Path("c.cfg")), "[a]\nk=v\n\n");
+  ASSERT_EQ(v3ConfigSave(&doc, dir.Path("c.cfg").c_str()), 0);
+  EXPECT_EQ(ReadText(dir.Path("c.cfg")), "[a]\nk=w\n\n");
+}
+
+TEST_F(ConfigTest, KillDuringSavesAlwaysLeavesAWholeFile) {
+  const std::string path = dir.Path("client.cfg");
+  ASSERT_EQ(v3ConfigSet(&doc, "settings", "username", "Volunteer"), 0);
+  ASSERT_EQ(v3ConfigSave(&doc, path.c_str()), 0);
+  for (int round = 0; round < 20; ++round) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      // Every save writes one counter into both keys and a long value, so a torn file would show it.
+      char value[32];
+      for (unsigned counter = 1;; ++counter) {
+        std::snprintf(value, sizeof value, "%u", counter);
+        if (v3ConfigSet(&doc, "settings", "a", value) != 0 || v3ConfigSet(&doc, "settings", "b", value) != 0 ||
+            v3ConfigSet(&doc, "http", "padding", std::string(2000 + counter % 500, 'x').c_str()) != 0 ||
+            v3ConfigSave(&doc, path.c_str()) != 0) {
+          _exit(3);
+        }
+      }
+    }
+    usleep(2000 + round * 1500);
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    ConfigFile loaded{};
+    ASSERT_EQ(v3ConfigLoad(&loaded, path.c_str()), 0) << "round " << round;
+    EXPECT_STREQ(v3ConfigGet(&loaded, "settings", "username"), "Volunteer") << "round " << round;
+    const char* a = v3ConfigGet(&loaded, "settings", "a");
+    const char* b = v3ConfigGet(&loaded, "settings", "b");
+    if (a != nullptr || b != nullptr) {
+      ASSERT_NE(a, nullptr);
+      ASSERT_NE(b, nullptr);
+      EXPECT_STREQ(a, b) << "round " << round;
+      const char* padding = v3ConfigGet(&loaded, "http", "padding");
+      ASSERT_NE(padding, nullptr) << "round " << round;
+      EXPECT_EQ(std::string(padding).size(), 2000 + std::strtoul(a, nullptr, 10) % 500) << "round " << round;
+    }
+    v3ConfigFree(&loaded);
+  }
 }

@@ -258,3 +258,41 @@ TEST(Directories, CreateTestAndRead) {
   EXPECT_NE(std::find(names.begin(), names.end(), "two"), names.end());
   EXPECT_EQ(v3DirClose(&d), 0);
 }
+
+TEST(FileCreate, DataFilesAreNeverExecutable) {
+  TempDir dir;
+  const mode_t previous = umask(022);
+  RuntimeFile file{};
+  ASSERT_EQ(v3FileOpen(&file, dir.Path("data.dat").c_str(), V3_FILE_WRITE | V3_FILE_CREATE, 0), 0);
+  v3FileClose(&file);
+  umask(previous);
+  struct stat st;
+  ASSERT_EQ(stat(dir.Path("data.dat").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0644u);
+}
+
+TEST(FileDelete, WipesOnlyARegularFileWithASingleName) {
+  TempDir dir;
+  // A link planted where a work file is expected: the link goes, its target keeps its content.
+  WriteText(dir.Path("precious.txt"), "keep me");
+  ASSERT_EQ(symlink(dir.Path("precious.txt").c_str(), dir.Path("wudata_00.dat").c_str()), 0);
+  EXPECT_EQ(v3FileDelete(dir.Path("wudata_00.dat").c_str()), 0);
+  struct stat st;
+  EXPECT_NE(lstat(dir.Path("wudata_00.dat").c_str(), &st), 0);
+  EXPECT_EQ(ReadText(dir.Path("precious.txt")), "keep me");
+  // A dangling link is simply removed.
+  ASSERT_EQ(symlink(dir.Path("nowhere").c_str(), dir.Path("dangling").c_str()), 0);
+  EXPECT_EQ(v3FileDelete(dir.Path("dangling").c_str()), 0);
+  EXPECT_NE(lstat(dir.Path("dangling").c_str(), &st), 0);
+  // Content that another hard link still names is not ours to wipe.
+  ASSERT_EQ(link(dir.Path("precious.txt").c_str(), dir.Path("second").c_str()), 0);
+  EXPECT_EQ(v3FileDelete(dir.Path("second").c_str()), 0);
+  EXPECT_EQ(ReadText(dir.Path("precious.txt")), "keep me");
+  // A FIFO is unlinked without blocking on an open that no writer would ever complete.
+  ASSERT_EQ(mkfifo(dir.Path("fifo").c_str(), 0644), 0);
+  EXPECT_EQ(v3FileDelete(dir.Path("fifo").c_str()), 0);
+  EXPECT_NE(lstat(dir.Path("fifo").c_str(), &st), 0);
+  // The one name of a regular file: wiped and removed, as always.
+  EXPECT_EQ(v3FileDelete(dir.Path("precious.txt").c_str()), 0);
+  EXPECT_NE(lstat(dir.Path("precious.txt").c_str(), &st), 0);
+}

@@ -1,0 +1,140 @@
+"""The client under faults a volunteer meets: hand-edited settings, a failed user-ID request, a console
+that went away, files' permissions, and a deadline interrupt of a core without a SIGTERM handler."""
+import os
+import signal
+import stat
+import subprocess
+import tempfile
+import time
+import unittest
+
+from harness import CLIENT, Client, prepare, unstamped
+from queue_image import entry, queue, slot_state
+
+NOW = int(time.time()) - 946684800
+
+
+def read(workdir, name):
+    with open(os.path.join(workdir, name), encoding="latin-1") as f:
+        return f.read()
+
+
+def workdir(test, **files):
+    tmp = tempfile.TemporaryDirectory(prefix="qvn-faults-")
+    test.addCleanup(tmp.cleanup)
+    if files:
+        prepare(tmp.name, **files)
+    return tmp.name
+
+
+def wait_until(predicate, timeout):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if predicate():
+            return True
+        time.sleep(0.1)
+    return False
+
+
+class Settings(unittest.TestCase):
+    def test_a_hand_edited_crlf_file_keeps_every_key_across_a_save(self):
+        # no machineid: the run stores one, so the whole file is written back
+        edited = ("# my settings\r\n[settings]\r\nusername=Ann\r\nteam=7\r\n\r\nasknet=no\r\n\r\n"
+                  "[http]\r\nactive=no\r\nhost=localhost\r\nport=8080")
+        wd = workdir(self, config=edited)
+        client = Client(["-queueinfo"], workdir=wd)
+        self.addCleanup(client.close)
+        status, out = client.finish(timeout=30)
+        self.assertEqual(status, 0, out)
+        self.assertIn("- User name: Ann (Team 7)\n", unstamped(out))
+        self.assertEqual(read(wd, "client.cfg"),
+                         "[settings]\nusername=Ann\nteam=7\nasknet=no\nmachineid=1\n\n"
+                         "[http]\nactive=no\nhost=localhost\nport=8080\n\n")
+
+    def test_a_failed_user_id_request_keeps_the_users_proxy(self):
+        chosen = ("[settings]\nusername=Ann\nteam=7\nasknet=yes\n\n"
+                  "[http]\nactive=yes\nhost=localhost\nport=3128\nusepasswd=no\n\n")
+        wd = workdir(self, config=chosen, user_id=None)  # no ID yet, and no server to give one
+        client = Client(["-verbosity", "4"], workdir=wd)
+        self.addCleanup(client.close)
+        # the first load fails, defaults are written, the dialogue keeps the stored answers, and the
+        # second load fails again
+        failed = "- Fatal: Could not get new user ID\n"
+        self.assertTrue(wait_until(lambda: client.output().count(failed) >= 2, 60), client.output())
+        self.assertIn("Configuring Quorvane...", client.output())
+        saved = read(wd, "client.cfg")
+        for line in ("asknet=yes\n", "active=yes\n", "host=localhost\n", "port=3128\n"):
+            self.assertIn(line, saved)
+
+
+class Files(unittest.TestCase):
+    def test_files_the_client_creates_are_not_executable(self):
+        config = ("[settings]\nusername=Ann\nteam=7\nasknet=no\n\n"
+                  "[http]\nactive=no\nhost=localhost\nport=8080\n\n")
+        wd = workdir(self, config=config)
+        client = Client(["-queueinfo"], workdir=wd)
+        self.addCleanup(client.close)
+        status, out = client.finish(timeout=30)
+        self.assertEqual(status, 0, out)
+        for name in ("client.cfg", "QVNlog.txt", "MyQuorvane.html", "queue.dat"):
+            mode = stat.S_IMODE(os.stat(os.path.join(wd, name)).st_mode)
+            self.assertEqual(mode & 0o111, 0, "%s is %o" % (name, mode))
+            self.assertEqual(mode & 0o600, 0o600, "%s is %o" % (name, mode))
+
+    def test_a_closed_console_does_not_end_the_client(self):
+        wd = workdir(self, queue=queue([entry(2, received=NOW - 60, completed=NOW - 30)]))
+        reader, writer = os.pipe()
+        os.close(reader)  # like `qvn3 -queueinfo | head -c 0`: nobody reads the console
+        try:
+            proc = subprocess.run([CLIENT, "-queueinfo"], cwd=wd, stdin=subprocess.DEVNULL, stdout=writer,
+                                  stderr=subprocess.DEVNULL, timeout=60)
+        finally:
+            os.close(writer)
+        self.assertEqual(proc.returncode, 0)
+        log = unstamped(read(wd, "QVNlog.txt"))
+        self.assertIn("Queue Status:\n", log)
+        self.assertIn("00 *DONE", log)  # the log still received everything
+
+
+HANDLERLESS_CORE = """#!/bin/sh
+# A core without a SIGTERM handler: it reports progress until it is simply killed.
+case " $* " in *" -cleanup "*) rm -f "$2"wudata_"$4".dat; exit 101;; esac
+while :; do echo "Finished 1 of 600 steps" >> "$2"logfile_"$4".txt; sleep 0.2; done
+"""
+
+
+class DeadlineInterrupt(unittest.TestCase):
+    def test_only_the_core_is_signalled_and_sigterm_stops_the_client_afterwards(self):
+        deadline = int(time.time()) - 946684800 + 6
+        wd = workdir(self, queue=queue([entry(1, received=NOW - 60, core=0x65, deadline_known=1,
+                                              deadline=deadline, deadline_seconds=100)]))
+        os.mkdir(os.path.join(wd, "work"))
+        with open(os.path.join(wd, "work", "wudata_00.dat"), "wb") as f:
+            f.write(b"data")
+        core = os.path.join(wd, "QvnCore_65.exe")
+        with open(core, "w") as f:
+            f.write(HANDLERLESS_CORE)
+        os.chmod(core, 0o755)
+        # The client shares its process group with a sleeper, as when a script or cron starts it.
+        script = 'sleep 120 & echo $! > sleeper.pid; exec "$0" -verbosity 6'
+        client = Client(["-c", script, CLIENT], workdir=wd, program="/bin/sh")
+        self.addCleanup(client.close)
+        self.assertTrue(wait_until(lambda: "Going to interrupt core" in client.output(), 60), client.output())
+        self.assertTrue(client.wait_for("CoreStatus = 0 (0)", timeout=30), client.output())
+        with open(os.path.join(wd, "sleeper.pid")) as f:
+            sleeper = int(f.read())
+        # still alive (not a zombie: the client, which the shell became, is its parent and never reaps it)
+        with open("/proc/%d/stat" % sleeper) as f:
+            self.assertNotIn(f.read().rsplit(")", 1)[1].split()[0], ("Z", "X"), "the sleeper was signalled")
+        self.assertTrue(client.wait_for("- Error: Getwork #1 failed", timeout=30), client.output())
+        client.signal(signal.SIGTERM)
+        status, out = client.finish(timeout=30)
+        self.assertEqual(status, 0, out)
+        self.assertTrue(out.endswith("\nQuorvane Client Shutdown.\n"), out)
+        with open(os.path.join(wd, "queue.dat"), "rb") as f:
+            self.assertEqual(slot_state(f.read(), 0), 0)
+        os.kill(sleeper, signal.SIGKILL)
+
+
+if __name__ == "__main__":
+    unittest.main()
