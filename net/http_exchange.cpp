@@ -54,8 +54,8 @@ int ServerExchange(const char* host, u32 port, const void* request, u64 requestL
     return -1;
   }
   u32 status = 0;
-  if (v3HTTPPost(&c, &status, "/", request, requestLength, kExchangeTimeLimitMs) != 0 ||
-      (status != 200 && status != 100)) {
+  // Interim 1xx responses are read past by the transport; only a real 200 carries the reply record.
+  if (v3HTTPPost(&c, &status, "/", request, requestLength, kExchangeTimeLimitMs) != 0 || status != 200) {
     LOG_AT(3, "- Couldn't send HTTP request to server\n");
     v3HTTPClose(&c);
     return -1;

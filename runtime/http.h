@@ -40,10 +40,13 @@ struct HTTPConnection {  // zero it before v3HTTPOpen
 [[nodiscard]] int v3HTTPOpen(HTTPConnection* connection, const char* url, u32 proxyAddress, u16 proxyPort,
                              const char* proxyUser, const char* proxyPassword, const char* user,
                              const char* password);
+// A request: sending it and reading its response header (past any interim 1xx responses) share limitMs.
 [[nodiscard]] int v3HTTPGet(HTTPConnection* connection, u32* status, const char* path, u32 limitMs);
 [[nodiscard]] int v3HTTPPost(HTTPConnection* connection, u32* status, const char* path, const void* body,
                              u64 bodyLength, u32 limitMs);
-// Up to count body bytes; *received tells how many. -6 with no response pending, else 0 (compare counts).
+// Up to count body bytes within limitMs for the whole call; *received tells how many. -6 with no response
+// pending, else 0 (compare counts). A call that times out with nothing received abandons the response and
+// closes the connection, which the next request opens again.
 [[nodiscard]] int v3HTTPRecv(void* buffer, u64* received, HTTPConnection* connection, u64 count, u32 limitMs);
 int v3HTTPClose(HTTPConnection* connection);
 
@@ -62,10 +65,11 @@ struct HttpResponseHead {
   bool statusKnown;  // false when the status digits were not a number
 };
 
-// Reads and parses a response header into head, keeping its raw bytes in header (a set-up FIFO buffer):
+// Reads and parses a response header into head, keeping its raw bytes in header (a set-up FIFO buffer),
+// the whole header within limitMs:
 // 0, or -2 when nothing came, the header broke off, grew past its limit, or announced a length that does
 // not fit. An unframed reply (no status line) leaves its first bytes in header for the body.
 [[nodiscard]] int v3HttpReadHead(HttpByteSource* source, ByteBuffer* header, HttpResponseHead* head, u32 limitMs);
-// Reads one chunk-size line (skipping the empty line that ends a chunk's data): 0 with *size set, or -1.
-// A size of 0 also consumes the final line end.
+// Reads one chunk-size line within limitMs (skipping the one empty line that ends a chunk's data; a second
+// is malformed): 0 with *size set, or -1. A size of 0 also consumes the final line end.
 [[nodiscard]] int v3HttpReadChunkSize(HttpByteSource* source, u32* size, u32 limitMs);

@@ -7,6 +7,7 @@
 #include "runtime/http.h"
 #include "runtime/memory.h"
 #include "runtime/strings.h"
+#include "runtime/time.h"
 
 namespace {
 
@@ -45,19 +46,32 @@ void CloseSocket(HTTPConnection* c) {
   c->state = 1;
 }
 
+// An interim (1xx) response is followed by the real one; this many are read past at most.
+constexpr int kInterimResponsesMax = 8;
+
 int ReadHead(HTTPConnection* c, u32 limitMs) {
-  if (c->headerReady) v3BufferFree(&c->header);
-  c->headerReady = 0;
-  if (v3BufferInit(&c->header, 1024, V3_BUFFER_FIFO, 1024, nullptr, 0) != 0) return V3_HTTP_ENOMEM;
-  c->headerReady = 1;
+  const u64 startMs = v3MonotonicMs();
   HttpByteSource source{SocketRead, &c->socket};
   HttpResponseHead head{};
-  const int rc = v3HttpReadHead(&source, &c->header, &head, limitMs);
-  if (rc == V3_HTTP_EIO) {
-    CloseSocket(c);
-    return rc;
+  for (int response = 0;; ++response) {
+    if (c->headerReady) v3BufferFree(&c->header);
+    c->headerReady = 0;
+    if (v3BufferInit(&c->header, 1024, V3_BUFFER_FIFO, 1024, nullptr, 0) != 0) return V3_HTTP_ENOMEM;
+    c->headerReady = 1;
+    // Every interim response and the real one share the request's one time limit.
+    const int rc = v3HttpReadHead(&source, &c->header, &head, v3MillisecondsLeft(startMs, limitMs));
+    if (rc == V3_HTTP_EIO) {
+      CloseSocket(c);
+      return rc;
+    }
+    if (rc != 0) return rc;
+    const bool interim = head.statusKnown && head.status >= 100 && head.status <= 199;
+    if (!interim) break;
+    if (response + 1 >= kInterimResponsesMax) {
+      CloseSocket(c);
+      return V3_HTTP_EIO;
+    }
   }
-  if (rc != 0) return rc;
   c->framing = head.framing;
   c->persistent = head.persistent;
   c->remaining = head.remaining;
@@ -90,7 +104,9 @@ int Request(HTTPConnection* c, u32* status, const char* path, const void* body, 
   }
   const char* proxyAuth = c->proxyAuthorization != nullptr ? c->proxyAuthorization : "";
   const char* auth = c->authorization != nullptr ? c->authorization : "";
-  const u64 capacity = 416 + std::strlen(path) + std::strlen(proxyAuth) + std::strlen(auth);
+  // Sized for what it carries: the host twice (up to 287 characters each), path, credentials, the fixed
+  // words and a 20-digit length.
+  const u64 capacity = 160 + 2 * std::strlen(c->host) + std::strlen(path) + std::strlen(proxyAuth) + std::strlen(auth);
   auto* text = static_cast<char*>(v3MemAlloc(capacity, V3_MEM_NORMAL));
   if (text == nullptr) return V3_HTTP_ENOMEM;
   const int hostLength = static_cast<int>(std::strlen(c->host));
@@ -102,15 +118,18 @@ int Request(HTTPConnection* c, u32* status, const char* path, const void* body, 
     v3PrintBuffer(text, capacity, "GET http://%.*s%s HTTP/1.1\r\nHost: %.*s\r\n%s%sConnection: Keep-Alive\r\n\r\n",
                   hostLength, c->host, path, hostLength, c->host, proxyAuth, auth);
   }
+  const u64 startMs = v3MonotonicMs();
   u64 sent = 0;
-  int rc = v3NetSend(&c->socket, &sent, text, std::strlen(text));
+  int rc = v3NetSend(&c->socket, &sent, text, std::strlen(text), limitMs);
   v3MemFree(text);
-  if (rc == 0 && post) rc = v3NetSend(&c->socket, &sent, body, bodyLength);
+  if (rc == 0 && post && bodyLength > 0) {
+    rc = v3NetSend(&c->socket, &sent, body, bodyLength, v3MillisecondsLeft(startMs, limitMs));
+  }
   if (rc != 0) {
     CloseSocket(c);
     return V3_HTTP_EIO;
   }
-  rc = ReadHead(c, limitMs);
+  rc = ReadHead(c, v3MillisecondsLeft(startMs, limitMs));
   if (rc == 0) *status = c->status;
   return rc;
 }
@@ -183,46 +202,53 @@ int v3HTTPRecv(void* buffer, u64* received, HTTPConnection* c, u64 count, u32 li
   if (buffer == nullptr || received == nullptr || c == nullptr) return V3_HTTP_ENULL;
   if (c->state != 3) return V3_HTTP_ESTATE;
   auto* out = static_cast<u8*>(buffer);
+  const u64 startMs = v3MonotonicMs();
+  // Every read below takes what is left of the call's one limit.
+  auto left = [&] { return v3MillisecondsLeft(startMs, limitMs); };
+  bool timedOut = false;
   u64 got = 0;
   switch (c->framing) {
     case HTTP_UNFRAMED:
       *received = v3BufferRead(out, count, &c->header);
       if (*received == count) return 0;
       [[fallthrough]];
-    case HTTP_UNTIL_CLOSE:
-      if (v3NetRecv(out + *received, &got, &c->socket, count - *received, limitMs) != 0 && got == 0 &&
-          c->socket.state == 0) {
-        c->state = 1;
-      }
+    case HTTP_UNTIL_CLOSE: {
+      const int rc = v3NetRecv(out + *received, &got, &c->socket, count - *received, left());
+      timedOut = rc == V3_NET_ETIMEOUT;
+      if (rc != 0 && got == 0 && c->socket.state == 0) c->state = 1;
       *received += got;
-      return 0;
+      break;
+    }
     case HTTP_LENGTH: {
       if (c->remaining == 0) {
         c->state = 2;
         return 0;
       }
       const u64 want = count < c->remaining ? count : c->remaining;
-      if (v3NetRecv(out, &got, &c->socket, want, limitMs) != 0 && got == 0 && c->socket.state == 0) c->state = 1;
+      const int rc = v3NetRecv(out, &got, &c->socket, want, left());
+      timedOut = rc == V3_NET_ETIMEOUT;
+      if (rc != 0 && got == 0 && c->socket.state == 0) c->state = 1;
       c->remaining -= static_cast<u32>(got);
       *received = got;
-      return 0;
+      break;
     }
     default: {
       HttpByteSource source{SocketRead, &c->socket};
       while (*received < count) {
         if (c->remaining > 0) {
           const u64 want = count - *received < c->remaining ? count - *received : c->remaining;
-          const int rc = v3NetRecv(out + *received, &got, &c->socket, want, limitMs);
+          const int rc = v3NetRecv(out + *received, &got, &c->socket, want, left());
           *received += got;
           c->remaining -= static_cast<u32>(got);
           if (rc != 0) {
-            if (c->socket.state == 0) c->state = 1;  // closed; a time-out leaves the response pending
-            return 0;
+            timedOut = rc == V3_NET_ETIMEOUT;
+            if (c->socket.state == 0) c->state = 1;
+            break;
           }
           continue;
         }
         u32 size = 0;
-        if (v3HttpReadChunkSize(&source, &size, limitMs) != 0) {
+        if (v3HttpReadChunkSize(&source, &size, left()) != 0) {
           CloseSocket(c);
           return 0;
         }
@@ -232,9 +258,12 @@ int v3HTTPRecv(void* buffer, u64* received, HTTPConnection* c, u64 count, u32 li
         }
         c->remaining = size;
       }
-      return 0;
+      break;
     }
   }
+  // Nothing came within the limit: the response is abandoned and the connection closed, ready to reconnect.
+  if (timedOut && *received == 0) CloseSocket(c);
+  return 0;
 }
 
 int v3HTTPClose(HTTPConnection* c) {

@@ -4,12 +4,17 @@
 
 #include "runtime/http.h"
 #include "runtime/strings.h"
+#include "runtime/time.h"
 
 namespace {
 
-int ReadByte(HttpByteSource* source, u8* byte, u32 limitMs) {
+// One byte within what is left of a limit that began at startMs: a peer that dribbles a byte just inside
+// each wait still cannot stretch the whole read beyond the limit.
+int ReadByte(HttpByteSource* source, u8* byte, u64 startMs, u32 limitMs) {
+  const u32 left = v3MillisecondsLeft(startMs, limitMs);
+  if (left == 0) return -1;
   u64 got = 0;
-  const int rc = source->read(source->context, byte, 1, &got, limitMs);
+  const int rc = source->read(source->context, byte, 1, &got, left);
   return rc == 0 && got == 1 ? 0 : -1;
 }
 
@@ -26,12 +31,13 @@ int FindLength(const char* text, u32* value) {
 }  // namespace
 
 int v3HttpReadHead(HttpByteSource* source, ByteBuffer* header, HttpResponseHead* head, u32 limitMs) {
+  const u64 startMs = v3MonotonicMs();
   *head = HttpResponseHead{0, HTTP_LENGTH, 0, 0, false};
   static const char kUpper[] = "HTTP/1.1";
   static const char kLower[] = "http/1.0";
   u8 start[8];
   for (int i = 0; i < 8; ++i) {
-    if (ReadByte(source, &start[i], limitMs) != 0) {
+    if (ReadByte(source, &start[i], startMs, limitMs) != 0) {
       if (i == 0) return V3_HTTP_EIO;
       // A reply without a status line: what came so far is the start of the body.
       (void)v3BufferWrite(header, start, static_cast<u64>(i));
@@ -48,7 +54,7 @@ int v3HttpReadHead(HttpByteSource* source, ByteBuffer* header, HttpResponseHead*
   if (v3BufferWrite(header, start, 8) != 0) return V3_HTTP_ENOMEM;
   u8 code[5] = {};
   for (int i = 0; i < 4; ++i) {
-    if (ReadByte(source, &code[i], limitMs) != 0) return V3_HTTP_EIO;
+    if (ReadByte(source, &code[i], startMs, limitMs) != 0) return V3_HTTP_EIO;
   }
   if (v3BufferWrite(header, code, 4) != 0) return V3_HTTP_ENOMEM;
   const char* end = nullptr;
@@ -65,7 +71,7 @@ int v3HttpReadHead(HttpByteSource* source, ByteBuffer* header, HttpResponseHead*
   // The header ends with CR LF CR LF: the counter expects CR at even and LF at odd counts.
   for (int seen = 0; seen < 4;) {
     u8 byte;
-    if (ReadByte(source, &byte, limitMs) != 0) return V3_HTTP_EIO;
+    if (ReadByte(source, &byte, startMs, limitMs) != 0) return V3_HTTP_EIO;
     if (v3BufferLength(header) >= V3_HTTP_HEADER_MAX) return V3_HTTP_EIO;
     if (v3BufferWrite(header, &byte, 1) != 0) return V3_HTTP_ENOMEM;
     if (byte == ((seen % 2 == 0) ? '\r' : '\n')) {
@@ -93,22 +99,30 @@ int v3HttpReadHead(HttpByteSource* source, ByteBuffer* header, HttpResponseHead*
 }
 
 int v3HttpReadChunkSize(HttpByteSource* source, u32* size, u32 limitMs) {
-  for (;;) {
+  const u64 startMs = v3MonotonicMs();
+  // Only the one line end that closes the previous chunk's data may come before the size line: a flood of
+  // empty lines is a malformed body, not a reason to keep reading.
+  for (bool lineEndSeen = false;; lineEndSeen = true) {
     char line[16] = {};
     u64 used = 0;
     while (used < 15) {
       u8 byte;
-      if (ReadByte(source, &byte, limitMs) != 0) break;
+      if (ReadByte(source, &byte, startMs, limitMs) != 0) break;
       line[used++] = static_cast<char>(byte);
       if (byte == '\n') break;
     }
-    if (used == 2 && line[0] == '\r' && line[1] == '\n') continue;  // the end of the previous chunk's data
+    if (used == 2 && line[0] == '\r' && line[1] == '\n') {
+      if (lineEndSeen) return -1;
+      continue;
+    }
     if (used < 3 || line[used - 2] != '\r' || line[used - 1] != '\n') return -1;
     const char* end = nullptr;
     if (v3StrToNum(size, 4, 0, &end, line, 16) != 0 || end == line) return -1;  // must fit 32 bits
     if (*size == 0) {
       u8 last[2];
-      if (ReadByte(source, &last[0], limitMs) != 0 || ReadByte(source, &last[1], limitMs) != 0) return -1;
+      if (ReadByte(source, &last[0], startMs, limitMs) != 0 || ReadByte(source, &last[1], startMs, limitMs) != 0) {
+        return -1;
+      }
     }
     return 0;
   }

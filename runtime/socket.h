@@ -1,6 +1,7 @@
 // IPv4 TCP connections and host name lookup. Addresses are u32 in host order (first octet most
-// significant), ports u16. Every receive has a time limit that bounds the whole call. A record belongs to
-// one thread; only the lookup lock is shared. Nothing here logs.
+// significant), ports u16. Every send and every receive has a time limit that bounds the whole call,
+// measured on the monotonic clock. A record belongs to one thread; lookups may run in several threads at
+// once. Nothing here logs.
 #pragma once
 
 #include "runtime/types.h"
@@ -30,17 +31,22 @@ struct v3Socket {  // zero it before first use
   u16 localPort;
 };
 
-// Once per process: SIGPIPE ignored, lookup lock ready. 0.
+inline constexpr u32 V3_NET_SEND_LIMIT_MS = 1800000;
+
+// Once per process: SIGPIPE ignored. 0.
 int v3NetInit();
 [[nodiscard]] int v3NetConnect(v3Socket* socket, u32 remoteAddress, u16 remotePort, u32 localAddress, u16 localPort,
                                u32 type);
-// Sends all bytes in pieces of at most 49,152; *sent counts what went. A failure closes the socket.
-[[nodiscard]] int v3NetSend(v3Socket* socket, u64* sent, const void* data, u64 length);
+// Sends all bytes in pieces of at most 49,152 within limitMs for the whole call; *sent counts what went.
+// A failure or a time-out (-8) closes the socket.
+[[nodiscard]] int v3NetSend(v3Socket* socket, u64* sent, const void* data, u64 length,
+                            u32 limitMs = V3_NET_SEND_LIMIT_MS);
 // Receives exactly length bytes unless the limit (whole call) runs out (-8, socket open) or the connection
 // fails (socket closed); *received always counts what was stored.
 [[nodiscard]] int v3NetRecv(void* buffer, u64* received, v3Socket* socket, u64 length, u32 limitMs);
 int v3NetClose(v3Socket* socket);
-// Resolves a host name or dotted address; stores at most capacity addresses and returns how many.
+// Resolves a host name or dotted address with the system's re-entrant resolver; stores at most capacity
+// addresses and returns how many.
 [[nodiscard]] u32 v3NetLookup(u32* addresses, u32 capacity, const char* host);
 
 // Test seam: the system send, so a test can watch the pieces handed to it. Null restores the system's.

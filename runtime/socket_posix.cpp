@@ -18,12 +18,11 @@
 namespace {
 
 std::atomic<bool> g_initialised{false};
-v3Mutex g_lookupLock = {};
 
-long SystemSend(int fd, const void* data, u64 length) { return ::send(fd, data, length, MSG_NOSIGNAL); }
+long SystemSend(int fd, const void* data, u64 length) {
+  return ::send(fd, data, length, MSG_NOSIGNAL | MSG_DONTWAIT);
+}
 long (*g_send)(int, const void*, u64) = SystemSend;
-
-void DestroyLookupLock() { v3MutexDestroy(&g_lookupLock); }
 
 void CloseDescriptor(v3Socket* s) {
   ::close(static_cast<int>(s->descriptor));
@@ -38,16 +37,18 @@ sockaddr_in Address(u32 address, u16 port) {
   return a;
 }
 
-// Milliseconds left of limitMs since start; 0 when used up; -1 when the clock cannot be read.
-s64 MillisecondsLeft(v3Time start, u32 limitMs) {
-  v3Time now{};
-  if (v3ClockNow(&now) != 0) return -1;
-  const s128 elapsed = v3TimeToFixed(v3TimeSubtract(now, start));
-  const s128 limit = (static_cast<s128>(limitMs) << 64) / 1000;
-  const s128 left = limit - elapsed;
-  if (left <= 0) return 0;
-  // round up, so a wait never ends before the limit
-  return static_cast<s64>((left * 1000 + ((static_cast<s128>(1) << 64) - 1)) >> 64);
+// Waits until the socket is ready for events or the limit that began at startMs runs out: 1 ready, 0 time
+// out, -1 failure. The monotonic clock measures the limit, so setting the calendar clock back cannot stretch it.
+int WaitReady(const v3Socket* s, short events, u64 startMs, u32 limitMs) {
+  for (;;) {
+    const u32 left = v3MillisecondsLeft(startMs, limitMs);
+    if (left == 0) return 0;
+    pollfd waiter{static_cast<int>(s->descriptor), events, 0};
+    const int ready = ::poll(&waiter, 1, left > 2147483647u ? 2147483647 : static_cast<int>(left));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready < 0) return -1;
+    if (ready > 0) return 1;
+  }
 }
 
 }  // namespace
@@ -57,7 +58,6 @@ void v3NetSetSendCall(long (*send)(int, const void*, u64)) { g_send = send != nu
 int v3NetInit() {
   if (g_initialised.exchange(true)) return 0;
   v3SignalIgnoreBrokenPipe();
-  v3ProcessSetExitHook(DestroyLookupLock);
   return 0;
 }
 
@@ -99,16 +99,24 @@ int v3NetConnect(v3Socket* s, u32 remoteAddress, u16 remotePort, u32 localAddres
   return 0;
 }
 
-int v3NetSend(v3Socket* s, u64* sent, const void* data, u64 length) {
+int v3NetSend(v3Socket* s, u64* sent, const void* data, u64 length, u32 limitMs) {
   if (sent != nullptr) *sent = 0;
   if (s == nullptr || sent == nullptr || data == nullptr || length == 0) return V3_NET_EARGUMENT;
   if (s->state != 1) return V3_NET_ECLOSED;
   if (s->type != V3_SOCKET_STREAM) return V3_NET_ETYPE;
+  const u64 start = v3MonotonicMs();
   const auto* bytes = static_cast<const u8*>(data);
   while (*sent < length) {
     const u64 piece = length - *sent < V3_NET_SEND_PIECE ? length - *sent : V3_NET_SEND_PIECE;
     const long n = g_send(static_cast<int>(s->descriptor), bytes + *sent, piece);
     if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      // A peer that accepts and never reads: the call as a whole is bounded, as a receive is.
+      const int ready = WaitReady(s, POLLOUT, start, limitMs);
+      if (ready > 0) continue;
+      CloseDescriptor(s);
+      return ready == 0 ? V3_NET_ETIMEOUT : V3_NET_ECLOSED;
+    }
     if (n <= 0) {
       CloseDescriptor(s);
       return V3_NET_ECLOSED;
@@ -123,26 +131,19 @@ int v3NetRecv(void* buffer, u64* received, v3Socket* s, u64 length, u32 limitMs)
   if (buffer == nullptr || received == nullptr || s == nullptr || length == 0) return V3_NET_EARGUMENT;
   if (s->state != 1) return V3_NET_ECLOSED;
   if (s->type != V3_SOCKET_STREAM) return V3_NET_ETYPE;
-  v3Time start{};
-  if (v3ClockNow(&start) != 0) return V3_NET_ETIMEOUT;
+  const u64 start = v3MonotonicMs();
   auto* bytes = static_cast<u8*>(buffer);
   while (*received < length) {
     // Data already waiting is taken at once; only an empty socket costs a wait.
     ssize_t n = ::recv(static_cast<int>(s->descriptor), bytes + *received, length - *received, MSG_DONTWAIT);
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
-      const s64 left = MillisecondsLeft(start, limitMs);
-      if (left < 0) return V3_NET_ETIMEOUT;
-      pollfd waiter{static_cast<int>(s->descriptor), POLLIN, 0};
-      const int ready = ::poll(&waiter, 1, left > 2147483647 ? 2147483647 : static_cast<int>(left));
-      if (ready < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      const int ready = WaitReady(s, POLLIN, start, limitMs);
       if (ready < 0) {
         CloseDescriptor(s);
         return V3_NET_ESYSTEM;
       }
-      if (ready == 0) {
-        if (MillisecondsLeft(start, limitMs) > 0) continue;  // poll woke early
-        return V3_NET_ETIMEOUT;
-      }
+      if (ready == 0) return V3_NET_ETIMEOUT;
       continue;
     }
     if (n == 0) {
@@ -169,14 +170,18 @@ int v3NetClose(v3Socket* s) {
 u32 v3NetLookup(u32* addresses, u32 capacity, const char* host) {
   if (addresses == nullptr || capacity == 0 || host == nullptr) return 0;
   if (v3NetInit() != 0) return 0;
-  (void)v3MutexLock(&g_lookupLock, V3_MUTEX_WAIT);
+  // The system's re-entrant resolver: the work cycle and the send thread may look up names at once.
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  if (::getaddrinfo(host, nullptr, &hints, &found) != 0) return 0;
   u32 stored = 0;
-  const hostent* entry = ::gethostbyname(host);
-  if (entry != nullptr && entry->h_addrtype == AF_INET && entry->h_length == 4) {
-    for (; stored < capacity && entry->h_addr_list[stored] != nullptr; ++stored) {
-      v3LoadBE32(&addresses[stored], entry->h_addr_list[stored]);
-    }
+  for (const addrinfo* a = found; a != nullptr && stored < capacity; a = a->ai_next) {
+    if (a->ai_family != AF_INET || a->ai_addrlen < sizeof(sockaddr_in)) continue;
+    const auto* address = reinterpret_cast<const sockaddr_in*>(a->ai_addr);
+    addresses[stored++] = ntohl(address->sin_addr.s_addr);
   }
-  v3MutexUnlock(&g_lookupLock);
+  ::freeaddrinfo(found);
   return stored;
 }

@@ -2,6 +2,7 @@
 #include "runtime/time.h"
 
 #include <sys/time.h>
+#include <time.h>
 
 const char* const MonthNames[12] = {"January", "Feburary", "March",     "April",   "May",      "June",
                                     "July",    "August",   "September", "October", "November", "December"};
@@ -40,6 +41,17 @@ int v3ClockNow(v3Time* out) {
   if (gettimeofday(&now, nullptr) != 0) return -1;
   *out = v3TimeFromUnix(now.tv_sec, static_cast<u64>(now.tv_usec));
   return 0;
+}
+
+u64 v3MonotonicMs() {
+  struct timespec now;
+  if (clock_gettime(CLOCK_MONOTONIC, &now) != 0) return 0;
+  return static_cast<u64>(now.tv_sec) * 1000 + static_cast<u64>(now.tv_nsec) / 1000000;
+}
+
+u32 v3MillisecondsLeft(u64 startMs, u32 limitMs) {
+  const u64 elapsed = v3MonotonicMs() - startMs;
+  return elapsed >= limitMs ? 0 : static_cast<u32>(limitMs - elapsed);
 }
 
 int v3IsLeapYear(s64 year) {

@@ -43,6 +43,11 @@ inline constexpr u64 V3_FRACTION_PER_MICROSECOND = 18446744073709ULL;
 
 // 0, or -1 when out is null or the clock cannot be read.
 [[nodiscard]] int v3ClockNow(v3Time* out);
+// Milliseconds on a clock that only moves forward (not the calendar clock, which a user may set back);
+// for time limits. Thread-safe.
+[[nodiscard]] u64 v3MonotonicMs();
+// The milliseconds left of a limit of limitMs that started at startMs (a v3MonotonicMs reading); 0 when used up.
+[[nodiscard]] u32 v3MillisecondsLeft(u64 startMs, u32 limitMs);
 // 0, or -1 when out is null or the computed day lies outside its month.
 [[nodiscard]] int v3TimeToDate(v3Date* out, v3Time t);
 // 1 or 0: Gregorian above 1752, every fourth year from 8 to 1752, every third from -45 to -9.

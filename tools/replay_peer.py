@@ -4,11 +4,12 @@ it replays raw reply bytes and records the raw request bytes, and can misbehave 
 
   replay_peer.py SCRIPT.json
 
-SCRIPT: {"reply": "<hex>", "record": "<path>", "mode": "close"|"silent"|"keep",
+SCRIPT: {"reply": "<hex>", "record": "<path>", "mode": "close"|"silent"|"keep"|"noread",
          "pieces": [sizes...], "piece_delay_ms": n, "lifetime_s": n, "connections": n}
 It prints the port it listens on (one line), serves the given number of connections one after another
 (each: read the request, send the reply, then close, stay silent, or keep the connection open until the
-client closes it) and ends by itself after lifetime_s seconds at the latest.
+client closes it; "noread" accepts and then neither reads nor answers) and ends by itself after lifetime_s
+seconds at the latest.
 """
 import json
 import socket
@@ -63,6 +64,12 @@ def main():
                 pass
         if conn is None:
             break
+        if mode == "noread":
+            conn.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+            while time.monotonic() < deadline:
+                time.sleep(0.1)
+            conn.close()
+            continue
         recorded += read_request(conn, deadline)
         if "record" in script:
             with open(script["record"], "wb") as f:
