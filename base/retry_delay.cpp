@@ -15,8 +15,11 @@ struct RetryState {
   u32 attempts;
 };
 RetryState g_retry = {0, 0, 0, 0};
+u32 g_divisor = 1;
 
 }  // namespace
+
+void RetryDelaySetDivisor(u32 divisor) { g_divisor = divisor > 0 ? divisor : 1; }
 
 u32 RetryDelayAdvance(u32 random, u32* waitMs) {
   *waitMs = g_retry.currentMs + static_cast<u32>(static_cast<double>(g_retry.jitterMs) * random / 256.0);
@@ -35,6 +38,6 @@ u32 RetryDelay(u32 minimumMs, u32 maximumMs, u32 jitterMs) {
   }
   u32 waitMs = 0;
   const u32 attempts = RetryDelayAdvance(static_cast<u32>(std::rand() % 256), &waitMs);
-  v3Sleep(waitMs);
+  v3Sleep(waitMs / g_divisor);
   return attempts;
 }

@@ -9,6 +9,9 @@
 // attempt count after it). All callers reset with (5000, 2880000, 15000) and wait with (0, 0, 0).
 u32 RetryDelay(u32 minimumMs, u32 maximumMs, u32 jitterMs);
 
+// Test seam: every wait is divided by divisor (1 restores the real waits). Set before the client starts.
+void RetryDelaySetDivisor(u32 divisor);
+
 // The wait without its sleep: the milliseconds the next wait would sleep for the random number r
 // (0..255), advancing the state as the wait does. Returns the attempt count.
 u32 RetryDelayAdvance(u32 random, u32* waitMs);

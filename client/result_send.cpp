@@ -17,7 +17,7 @@
 namespace {
 
 std::atomic<bool> g_sending{false};
-ResultSender g_sender = SendResult;
+ResultSender g_sender = ReturnResults;
 
 // Clears the sending flag on every way out.
 class SendingFlag {
@@ -79,7 +79,7 @@ int SendHeld(WorkQueue* queue, u32 slot) {
 
 }  // namespace
 
-void SetResultSender(ResultSender sender) { g_sender = sender != nullptr ? sender : SendResult; }
+void SetResultSender(ResultSender sender) { g_sender = sender != nullptr ? sender : ReturnResults; }
 
 int SendFinishedUnit(WorkQueue* queue, u32 slot) {
   SendingFlag flag;

@@ -12,12 +12,14 @@
 #include "client/core_launch.h"
 #include "client/options.h"
 #include "client/status_page.h"
+#include "net/assignment_exchange.h"
 #include "runtime/console.h"
 #include "runtime/file.h"
 #include "runtime/format.h"
 #include "runtime/process.h"
 #include "state/client_config.h"
 #include "state/dialogue.h"
+#include "state/identity.h"
 #include "state/queue_ops.h"
 #include "state/work_queue.h"
 
@@ -85,6 +87,7 @@ int StartClient(RunOptions* options) {
   OpenLog();
   PrintBanner();
   LogArguments();
+  SetUserIdSource(GetUserId);  // a new installation asks the assignment servers for its ID
   LoadConfiguration(options);
   if (!StatusPageExists()) WriteStatusPage();
   EnsureWorkDirectory();

@@ -13,7 +13,7 @@
 
 namespace {
 
-WorkFetcher g_fetcher = FetchWork;
+WorkFetcher g_fetcher = GetWork;
 
 // Makes the slot the current one, READY. REQUIRES: the queue lock is held.
 void MakeCurrent(WorkQueue* queue, u32 chosen, u32* slot) {
@@ -25,7 +25,7 @@ void MakeCurrent(WorkQueue* queue, u32 chosen, u32* slot) {
 
 }  // namespace
 
-void SetWorkFetcher(WorkFetcher fetcher) { g_fetcher = fetcher != nullptr ? fetcher : FetchWork; }
+void SetWorkFetcher(WorkFetcher fetcher) { g_fetcher = fetcher != nullptr ? fetcher : GetWork; }
 
 int GetWorkIntoSlot(WorkQueue* queue, u32* slot) {
   for (;;) {

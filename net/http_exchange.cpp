@@ -9,6 +9,8 @@
 #include "runtime/file.h"
 #include "state/client_config.h"
 
+u32 g_exchangeLimitMs = kExchangeTimeLimitMs;
+
 namespace {
 
 // Opens with the client's proxy settings; credentials only when both are non-empty.
@@ -55,13 +57,13 @@ int ServerExchange(const char* host, u32 port, const void* request, u64 requestL
   }
   u32 status = 0;
   // Interim 1xx responses are read past by the transport; only a real 200 carries the reply record.
-  if (v3HTTPPost(&c, &status, "/", request, requestLength, kExchangeTimeLimitMs) != 0 || status != 200) {
+  if (v3HTTPPost(&c, &status, "/", request, requestLength, g_exchangeLimitMs) != 0 || status != 200) {
     LOG_AT(3, "- Couldn't send HTTP request to server\n");
     v3HTTPClose(&c);
     return -1;
   }
   u64 received = 0;
-  if (CliHTTPRecv(reply, &received, &c, replyLength, kExchangeTimeLimitMs) != 0 || received < replyLength) {
+  if (CliHTTPRecv(reply, &received, &c, replyLength, g_exchangeLimitMs) != 0 || received < replyLength) {
     v3HTTPClose(&c);
     return -1;
   }
@@ -93,7 +95,7 @@ int doReadBytes(ConnectionHandle* handle, void* buffer, u64 count, u32 keep) {
   }
   if (handle->kind != 0) return -1;
   u64 received = 0;
-  const int rc = v3HTTPRecv(buffer, &received, handle->connection, count, kExchangeTimeLimitMs);
+  const int rc = v3HTTPRecv(buffer, &received, handle->connection, count, g_exchangeLimitMs);
   const int result = rc == 0 && received == count ? 0 : -1;
   if (!keep) {
     v3HTTPClose(handle->connection);
@@ -120,7 +122,7 @@ int HTTPDownloadFile(const char* host, const char* path, const char* fileName) {
     return -1;
   }
   u32 status = 0;
-  if (v3HTTPGet(&c, &status, path, kExchangeTimeLimitMs) != 0 || status != 200) {
+  if (v3HTTPGet(&c, &status, path, g_exchangeLimitMs) != 0 || status != 200) {
     if (status != 200) LOG_AT(3, "- Error: HTTP GET returned error code %d\n", static_cast<int>(status));
     v3HTTPClose(&c);
     v3FileClose(&file);
@@ -131,7 +133,7 @@ int HTTPDownloadFile(const char* host, const char* path, const char* fileName) {
   int result = 0;
   for (bool first = true;; first = false) {
     u64 got = 0;
-    if (v3HTTPRecv(piece, &got, &c, kDownloadPiece, kExchangeTimeLimitMs) != 0) {
+    if (v3HTTPRecv(piece, &got, &c, kDownloadPiece, g_exchangeLimitMs) != 0) {
       LOG_AT(3, "Network Receive Timeout\n");
       result = -1;
       break;

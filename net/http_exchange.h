@@ -6,6 +6,9 @@
 #include "runtime/types.h"
 
 inline constexpr u32 kExchangeTimeLimitMs = 1800000;
+// The limit every request, receive and send of an exchange takes: kExchangeTimeLimitMs, unless a test
+// program shortens it before the client starts.
+extern u32 g_exchangeLimitMs;
 inline constexpr u64 kDownloadPiece = 10240;
 
 struct ConnectionHandle {

@@ -9,7 +9,7 @@
 #include "runtime/system_info.h"
 #include "state/client_config.h"
 #include "state/identity.h"
-#include "state/work_queue.h"
+#include "state/queue_layout.h"
 
 namespace {
 
@@ -57,7 +57,7 @@ int BuildWorkPacket(u32 type, u32 payloadSize, u32 serverAddress, u8 h[kWorkHead
   return 0;
 }
 
-int BuildAssignRequest(u32 type, u8 r[kAssignRequestSize]) {
+int BuildAssignRequest(u32 type, float performanceFraction, u8 r[kAssignRequestSize]) {
   if (type != ASSIGN_REQUEST && type != USER_ID_REQUEST) return -1;
   std::memset(r, 0, kAssignRequestSize);
   Put32(r, type);
@@ -68,7 +68,7 @@ int BuildAssignRequest(u32 type, u8 r[kAssignRequestSize]) {
     Put16(r + 184, EffectiveClientType());
     Put16(r + 186, static_cast<u16>(g_settings.editionCode));
     u32 fractionBits;
-    std::memcpy(&fractionBits, &g_workQueue.performanceFraction, 4);
+    std::memcpy(&fractionBits, &performanceFraction, 4);
     Put32(r + 188, fractionBits);
   }
   PutText(r + 24, 8, kClientVersion);

@@ -10,6 +10,16 @@ inline constexpr u64 kUserIdReplySize = 8;
 inline constexpr u64 kWorkHeaderSize = 512;
 inline constexpr u32 kMaxWorkPayload = 2097152;
 
+// Offsets of the assignment reply.
+inline constexpr u64 kAssignWorkServerAt = 0;
+inline constexpr u64 kAssignLocationAt = 4;
+inline constexpr u64 kAssignLocationSize = 127;
+inline constexpr u64 kAssignOptionAt = 131;
+inline constexpr u64 kAssignNewsAt = 132;
+inline constexpr u64 kAssignNewsSize = 128;
+static_assert(kAssignNewsAt + kAssignNewsSize == kAssignReplySize);
+static_assert(kAssignLocationAt + kAssignLocationSize == kAssignOptionAt);
+
 enum PacketType : u32 {
   ASSIGN_REQUEST = 10,
   USER_ID_REQUEST = 11,
@@ -50,7 +60,8 @@ static_assert(kWorkQueuedResultsAt + 4 + 184 == kWorkHeaderSize);
 // Fills a WORK_REQUEST (100) or RESULTS (300) header in place. The caller zero-fills it and first sets
 // offset 4 (core type) and, for 100, offset 324 (queued results) in native order. 0, or -1 for other types.
 [[nodiscard]] int BuildWorkPacket(u32 type, u32 payloadSize, u32 serverAddress, u8 header[kWorkHeaderSize]);
-// Fills a 432-byte ASSIGN_REQUEST (10) or USER_ID_REQUEST (11). 0, or -1 for other types.
-[[nodiscard]] int BuildAssignRequest(u32 type, u8 request[kAssignRequestSize]);
+// Fills a 432-byte ASSIGN_REQUEST (10), carrying the given performance fraction, or USER_ID_REQUEST (11).
+// 0, or -1 for other types.
+[[nodiscard]] int BuildAssignRequest(u32 type, float performanceFraction, u8 request[kAssignRequestSize]);
 // -betateam 4, -advmethods 3, -internal 5, else the configured client type.
 [[nodiscard]] u16 EffectiveClientType();

@@ -18,6 +18,14 @@ int LoadUserId(u8 buffer[8]) {
 
 int SaveUserId(const u8 buffer[8]) { return v3FileReplace(kUserIdFileName, buffer, 8) == 0 ? 0 : -1; }
 
-int RequestNewUserId(char*, u64) {
-  return -1;  // the assignment server exchange does not exist yet: no ID can be had
+namespace {
+
+UserIdSource g_userIdSource = nullptr;
+
+}  // namespace
+
+void SetUserIdSource(UserIdSource source) { g_userIdSource = source; }
+
+int RequestNewUserId(char* text, u64 capacity) {
+  return g_userIdSource != nullptr ? g_userIdSource(text, capacity) : -1;
 }

@@ -13,5 +13,9 @@ extern u32 g_machineId;
 [[nodiscard]] int LoadUserId(u8 buffer[8]);
 // Replaces the file whole (never a partial file); 0 or -1.
 [[nodiscard]] int SaveUserId(const u8 buffer[8]);
-// Asks the assignment server for a new user ID as hexadecimal text; 0 on success.
+// Where a new user ID comes from: the assignment server's exchange, which lies above this layer and is
+// registered at start-up. It writes the ID as hexadecimal text within capacity; 0 on success.
+using UserIdSource = int (*)(char* text, u64 capacity);
+void SetUserIdSource(UserIdSource source);
+// Asks the registered source for a new user ID; -1 when none is registered or it fails.
 [[nodiscard]] int RequestNewUserId(char* text, u64 capacity);

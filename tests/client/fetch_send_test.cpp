@@ -44,6 +44,7 @@ TEST_F(FetchSendTest, ReadySlotIsTakenWithoutFetchingAndMadeCurrent) {
 
 TEST_F(FetchSendTest, SendRefusesBadSlotsAndKeepsUnsentResults) {
   g_settings.verbosity = 6;
+  SetResultSender([](QueueEntry*, const char*) { return -1; });  // a lost transfer
   queue.slots[4].state = SLOT_DONE;
   queue.slots[4].completed = v3Time{850003198, 0};
   testing::internal::CaptureStdout();
@@ -57,6 +58,7 @@ TEST_F(FetchSendTest, SendRefusesBadSlotsAndKeepsUnsentResults) {
   EXPECT_NE(out.find("- Error: Could not transmit unit 04 (completed December 7). Keeping unit in queue.\n"),
             std::string::npos);
   EXPECT_NE(out.find("+ Sent 0 completed units to the server\n"), std::string::npos);
+  SetResultSender(nullptr);
   EXPECT_EQ(queue.slots[4].state, SLOT_DONE);
 }
 

@@ -81,7 +81,8 @@ TEST_F(PacketTest, ResultsHeaderAndTextLimits) {
 TEST_F(PacketTest, AssignRequests) {
   Names("Ann", std::string(70, 't'));
   u8 r[kAssignRequestSize];
-  ASSERT_EQ(BuildAssignRequest(ASSIGN_REQUEST, r), 0);
+  g_workQueue.performanceFraction = 0.25f;  // the fraction passed in counts, not the queue's
+  ASSERT_EQ(BuildAssignRequest(ASSIGN_REQUEST, 0.625f, r), 0);
   EXPECT_EQ(Be32(r), 10u);
   EXPECT_EQ(Be64(r + 8), 3553u);
   EXPECT_EQ(Be64(r + 16), 0x0123456789ABCDEFULL);
@@ -96,12 +97,12 @@ TEST_F(PacketTest, AssignRequests) {
   EXPECT_EQ(Be32(r + 188), 0x3F200000u);  // 0.625f
   for (u64 i = 192; i < kAssignRequestSize; ++i) ASSERT_EQ(r[i], 0) << i;
 
-  ASSERT_EQ(BuildAssignRequest(USER_ID_REQUEST, r), 0);
+  ASSERT_EQ(BuildAssignRequest(USER_ID_REQUEST, 0.625f, r), 0);
   EXPECT_EQ(Be32(r), 11u);
   for (u64 at : {8, 16, 176, 188}) EXPECT_EQ(Be64(r + at) >> (at == 188 ? 32 : 0), 0u) << at;
   EXPECT_EQ(r[184] | r[185] | r[186] | r[187], 0);
   EXPECT_EQ(Text(r + 24), "3.25");
-  EXPECT_EQ(BuildAssignRequest(WORK_REQUEST, r), -1);
+  EXPECT_EQ(BuildAssignRequest(WORK_REQUEST, 0.625f, r), -1);
 }
 
 TEST_F(PacketTest, EffectiveClientType) {

@@ -1,0 +1,278 @@
+"""The client against the stand-in project (in a private network namespace): the user ID of a first run, a
+unit fetched, run and returned with the exact bytes on the wire, the secondary assignment server, every
+answer to a result, every fault a server can commit, and the fetch that follows a purge."""
+import os
+import shutil
+import struct
+import sys
+import tempfile
+import time
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
+
+from harness import Client, prepare, unstamped  # noqa: E402
+from queue_image import entry, queue, slot_state  # noqa: E402
+from stand_in_project import Project, Unit  # noqa: E402
+
+CORE = os.environ.get("QVN_DEMO_CORE", "")
+PRIMARY_HOST = os.environ.get("QVN_PRIMARY_HOST", "assign1.quorvane.org")
+SECONDARY_HOST = os.environ.get("QVN_SECONDARY_HOST", "assign2.quorvane.org")
+EPOCH_OFFSET = 946684800
+CONFIG = ("[settings]\nusername=Volunteer\nteam=42\nasknet=no\nmachineid=1\n\n"
+          "[http]\nactive=no\nhost=localhost\nport=8080\n\n")
+USER_ID = 0x0123456789ABCDEF
+WORK_SERVER = 0x7F000004
+ENTRY = 700
+HEADER_AT = 172
+
+
+def fnv1a64(data):
+    h = 14695981039346656037
+    for b in data:
+        h = ((h ^ b) * 1099511628211) & 0xFFFFFFFFFFFFFFFF
+    return h
+
+
+def body_of(request):
+    return request.partition(b"\r\n\r\n")[2]
+
+
+def be32(data, at):
+    return struct.unpack_from(">I", data, at)[0]
+
+
+def text_at(data, at, size=64):
+    return data[at:at + size].split(b"\0", 1)[0].decode("latin-1")
+
+
+def read(workdir, name, mode="rb"):
+    with open(os.path.join(workdir, name), mode) as f:
+        return f.read()
+
+
+def wait_until(predicate, timeout):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if predicate():
+            return True
+        time.sleep(0.1)
+    return False
+
+
+class ExchangeTest(unittest.TestCase):
+    def setUp(self):
+        self.project = Project().start()
+        self.addCleanup(self.project.stop)
+
+    def workdir(self, core=True, **files):
+        tmp = tempfile.TemporaryDirectory(prefix="qvn-exchange-")
+        self.addCleanup(tmp.cleanup)
+        files.setdefault("config", CONFIG)
+        prepare(tmp.name, **files)
+        if core:
+            shutil.copy(CORE, os.path.join(tmp.name, "QvnCore_65.exe"))
+        return tmp.name
+
+    def start(self, workdir, args=(), env=None):
+        client = Client(list(args), workdir=workdir, env=env)
+        self.addCleanup(client.close)
+        return client
+
+    def wait_log(self, client, text, timeout=60):
+        def logged():
+            path = os.path.join(client.workdir, "QVNlog.txt")
+            return os.path.exists(path) and text in unstamped(client.log())
+        if not wait_until(logged, timeout):
+            self.fail("not logged: %r\n%s" % (text, client.output()))
+
+    def stop(self, client):
+        client.signal(15)
+        status, out = client.finish(timeout=30)
+        self.assertEqual(status, 0, out)
+
+
+class RoadOfAUnit(ExchangeTest):
+    def test_first_run_gets_its_id_then_fetches_runs_and_returns_a_unit(self):
+        payload = bytes(range(256)) * 40
+        self.project.units.append(Unit(core=0x65, payload=payload, deadline=86400, name="Gromacs"))
+        wd = self.workdir(user_id=None)
+        client = self.start(wd, ["-verbosity", "4"], env={"QVN_CORE_STEPS": "2", "QVN_CORE_STEP_MS": "10"})
+        self.wait_log(client, "Thank you for your contribution to Quorvane.\n")
+        log = unstamped(client.log())
+
+        # the user ID: exact request, reply converted, stored little-endian
+        request = self.project.requests["primary"][0]
+        host = "%s:8080" % PRIMARY_HOST
+        self.assertTrue(request.startswith(("POST http://%s/ HTTP/1.1\r\nHost: %s\r\nConnection: Keep-Alive\r\n"
+                                            "Content-Length: 432\r\n\r\n" % (host, host)).encode()), request[:200])
+        body = body_of(request)
+        self.assertEqual(len(body), 432)
+        self.assertEqual(be32(body, 0), 11)
+        self.assertEqual((text_at(body, 24, 8), be32(body, 32), be32(body, 40)), ("3.25", 1, 4))
+        self.assertEqual((text_at(body, 48), text_at(body, 112)), ("Volunteer", "42"))
+        self.assertEqual(body[8:24] + body[176:192], bytes(32))
+        self.assertIn("- Received User ID = 10000002A\n", log)
+        self.assertEqual(read(wd, "machinedependent.dat"), struct.pack("<Q", 0x10000002A))
+
+        # the assignment and the work request
+        assign = body_of(self.project.requests["primary"][1])
+        self.assertEqual(be32(assign, 0), 10)
+        self.assertEqual(struct.unpack_from(">Q", assign, 16)[0], 0x10000002A)
+        self.assertIn("- Successful: assigned to (127.0.0.4).\n+ News From Quorvane: Welcome to the stand-in "
+                      "project\n", log)
+        work = self.project.requests["work"][0]
+        self.assertTrue(work.startswith(b"POST http://127.0.0.4:8080/ HTTP/1.1\r\nHost: 127.0.0.4:8080\r\n"
+                                        b"Connection: Keep-Alive\r\nContent-Length: 512\r\n\r\n"))
+        w = body_of(work)
+        self.assertEqual([be32(w, at) for at in (0, 4, 8, 12, 84, 88, 324)],
+                         [100, 101, 325, 0, 1, WORKER_ADDRESS, 0])
+        self.assertEqual(struct.unpack_from(">Q", w, 288)[0], 0x10000002A + 1)
+        self.assertEqual((text_at(w, 160), text_at(w, 224)), ("Volunteer", "42"))
+
+        # the unit ran on the stand-in core and its result went back whole
+        header, results = self.project.results[0]
+        self.assertEqual(results, b"fnv1a64 %016x\n" % fnv1a64(payload))
+        self.assertEqual([be32(header, at) for at in (0, 4, 8, 12, 88, 304, 308)],
+                         [300, 0x65, 325, len(results), WORKER_ADDRESS, 1, 4])
+        self.assertIn("+ Number of Units Completed: 1\n", log.replace("+ Starting local stats count at 1\n",
+                                                                       "+ Number of Units Completed: 1\n"))
+        self.assertIn("local=1\n", read(wd, "client.cfg", "r"))
+        self.stop(client)
+
+    def test_the_stored_entry_keeps_location_times_and_the_converted_header(self):
+        self.project.units.append(Unit(core=0x65, payload=b"x" * 3000, deadline=86400, name="Gromacs"))
+        self.project.option = 0x10
+        wd = self.workdir(core=False, user_id=USER_ID)
+        before = int(time.time()) - EPOCH_OFFSET
+        client = self.start(wd)
+        self.wait_log(client, "Core not found.\n")
+        after = int(time.time()) - EPOCH_OFFSET
+        image = read(wd, "queue.dat")
+        self.assertEqual(slot_state(image, 1), 1, "fetched into the slot after the current one")
+        e = image[8 + ENTRY:8 + 2 * ENTRY]
+        received, = struct.unpack_from("<q", e, 4)
+        self.assertTrue(before <= received <= after)
+        self.assertEqual(struct.unpack_from("<I", e, 36)[0], 1, "deadline known")
+        self.assertEqual(struct.unpack_from("<qQ", e, 684), (received + 86400, 0))
+        self.assertEqual(text_at(e, 44, 127), "127.0.0.5/cores")
+        self.assertEqual(e[171], 0x10)
+        h = e[HEADER_AT:HEADER_AT + 512]
+        self.assertEqual(struct.unpack_from("<IIII", h, 0), (500, 0x65, 325, 3000))
+        self.assertEqual(struct.unpack_from("<II", h, 88), (WORKER_ADDRESS, 8080))  # port 0: the assignment port
+        self.assertEqual(struct.unpack_from("<i", h, 320)[0], 86400)
+        self.assertEqual(text_at(h, 96), "Gromacs")
+        self.assertEqual(read(wd, "work/wudata_01.dat"), b"x" * 3000)
+        self.stop(client)
+
+    def test_primary_down_the_secondary_assigns_and_work_and_results_use_port_80(self):
+        self.project.down.add("primary")
+        wd = self.workdir(user_id=USER_ID)
+        client = self.start(wd, env={"QVN_CORE_STEPS": "1", "QVN_CORE_STEP_MS": "10"})
+        self.wait_log(client, "+ Results successfully sent\n")
+        log = unstamped(client.log())
+        self.assertIn("+ Could not connect to Assignment Server\n- Successful: assigned to (127.0.0.4).\n", log)
+        self.assertTrue(self.project.requests["secondary"][0].startswith(
+            ("POST http://%s:80/ HTTP/1.1\r\n" % SECONDARY_HOST).encode()))
+        self.assertTrue(self.project.requests["work"][0].startswith(b"POST http://127.0.0.4:80/ HTTP/1.1\r\n"))
+        self.assertTrue(self.project.requests["work"][1].startswith(b"POST http://127.0.0.4:80/ HTTP/1.1\r\n"))
+        self.assertEqual(be32(self.project.requests["work"][1].partition(b"\r\n\r\n")[2], 0), 300)
+        self.stop(client)
+
+
+class Answers(ExchangeTest):
+    # answer -> (slot state afterwards, counted, a line of the log)
+    TABLE = [
+        (400, 0, True, "+ Results successfully sent\nThank you for your contribution to Quorvane.\n"),
+        (404, 0, False, "- Server reports problem with unit.\n"),
+        (420, 0, False, "- Core version used on unit below what server demands.\n"),
+        (430, 0, False, "- Core type used on unit not what server demands.\n"),
+        (434, 0, False, "- Server has already received unit.\n"),
+        (440, 0, False, "- Server reports deadline for unit has passed.\n"),
+        (444, 2, False, "- Server reports digital signature does not match.\n  (May be due to corruption during "
+                        "network transmission or a corrupted file.)\n"),
+        (450, 2, False, "- Server reports packet it received specified a data size of 0.\n"),
+        (454, 2, False, "- Server reports packet it received an incomplete payload.\n  (May be due to packet loss "
+                        "during network transmission or a corrupted file.)\n"),
+        (999, 2, False, "- Unknown packet returned from server, expected ACK for results\n"),
+    ]
+
+    def test_each_answer_gets_its_slot_action(self):
+        now = int(time.time()) - EPOCH_OFFSET
+        done = entry(2, received=now - 60, completed=now - 30, finished=1, core=0x65, address=WORKER_ADDRESS,
+                     port=8080)
+        for code, state, counted, line in self.TABLE:
+            with self.subTest(answer=code):
+                self.project.answers.append(code)
+                wd = self.workdir(core=False, user_id=USER_ID, queue=queue([done]))
+                os.mkdir(os.path.join(wd, "work"))
+                with open(os.path.join(wd, "work", "wuresults_00.dat"), "wb") as f:
+                    f.write(b"the result")
+                client = self.start(wd, ["-send", "0"])
+                status, out = client.finish(timeout=60)
+                self.assertEqual(status, 0, out)
+                self.assertIn(line, unstamped(out))
+                self.assertEqual(slot_state(read(wd, "queue.dat"), 0), state)
+                self.assertEqual("local=1" in read(wd, "client.cfg", "r"), counted)
+                self.assertEqual(os.path.exists(os.path.join(wd, "work", "wuresults_00.dat")), code != 400)
+        self.assertEqual([r for _, r in self.project.results], [b"the result"] * len(self.TABLE))
+
+
+class Faults(ExchangeTest):
+    FAULTS = ["refuse", "silent", "dribble", "close_header", "close_body", "garbage", "huge_length", "huge_chunk",
+              "5xx", "continue"]
+
+    def test_every_fault_is_given_up_on_retried_and_survived(self):
+        self.project.faults["work"].extend(self.FAULTS)
+        # a unit spoilt by a fault is lost to the server too: each attempt gets one
+        self.project.units.extend(Unit(core=0x65, payload=b"healed" * 100) for _ in self.FAULTS)
+        now = int(time.time()) - EPOCH_OFFSET
+        kept = entry(2, received=now - 60, completed=now - 30, core=0x66, address=0x7F0000FE, port=8080)
+        wd = self.workdir(core=False, user_id=USER_ID, queue=queue([kept]))
+        os.mkdir(os.path.join(wd, "work"))
+        with open(os.path.join(wd, "work", "wuresults_00.dat"), "wb") as f:
+            f.write(b"waiting for a server that is not there")
+        client = self.start(wd, env={"QVN_TEST_EXCHANGE_LIMIT_MS": "1500"})
+        self.wait_log(client, "Core required: QvnCore_65.exe\n", timeout=120)
+        log = unstamped(client.log())
+        failures = log.count("- Error: Getwork #")
+        self.assertEqual(failures, len(self.FAULTS) - 1, log)  # 100 Continue is no fault
+        image = read(wd, "queue.dat")
+        self.assertEqual(slot_state(image, 0), 2, "the waiting result is kept whole")
+        self.assertEqual(image[8:8 + ENTRY], kept)
+        self.assertEqual(slot_state(image, 1), 1)
+        self.assertEqual(read(wd, "work/wudata_01.dat"), b"healed" * 100)
+        self.stop(client)
+
+
+EXIT_111_CORE = """#!/bin/sh
+# A core that never recognises its unit's format; its clean-up removes the unit's files.
+case " $* " in *" -cleanup "*) rm -f "$2"wudata_"$4".dat; exit 101;; esac
+exit 111
+"""
+
+
+class Purge(ExchangeTest):
+    def test_after_the_eleventh_drop_purges_the_queue_work_is_fetched_first(self):
+        wd = self.workdir(core=False, user_id=USER_ID)
+        core = os.path.join(wd, "QvnCore_65.exe")
+        with open(core, "w") as f:
+            f.write(EXIT_111_CORE)
+        os.chmod(core, 0o755)
+        client = self.start(wd)
+        purged = "Too many errors during run. Purging queue.\n"
+        self.wait_log(client, purged, timeout=150)
+
+        def after_purge():
+            return unstamped(client.log()).split(purged, 1)[1]
+        self.assertTrue(wait_until(lambda: "+ Processing work unit\n" in after_purge(), 30), client.output())
+        after = after_purge()
+        self.assertIn("+ Attempting to get work packet\n", after)
+        self.assertLess(after.index("+ Attempting to get work packet\n"), after.index("+ Processing work unit\n"))
+        self.stop(client)
+
+
+WORKER_ADDRESS = WORK_SERVER  # 127.0.0.4
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,23 @@
+// Linked into qvn3_testing only: before main runs, shortens the client's waits from the environment so
+// that black-box tests of failures and retries finish in seconds. The released qvn3 has none of this.
+//   QVN_TEST_EXCHANGE_LIMIT_MS  the time limit of every request, receive and send (default 30 minutes)
+//   QVN_TEST_RETRY_DIVISOR      divides every wait of the retry timer (default 1)
+#include <cstdlib>
+
+#include "base/retry_delay.h"
+#include "net/http_exchange.h"
+
+namespace {
+
+unsigned long FromEnvironment(const char* name, unsigned long fallback) {
+  const char* text = std::getenv(name);
+  return text != nullptr && *text != '\0' ? std::strtoul(text, nullptr, 10) : fallback;
+}
+
+const bool g_applied = [] {
+  g_exchangeLimitMs = static_cast<u32>(FromEnvironment("QVN_TEST_EXCHANGE_LIMIT_MS", kExchangeTimeLimitMs));
+  RetryDelaySetDivisor(static_cast<u32>(FromEnvironment("QVN_TEST_RETRY_DIVISOR", 1)));
+  return true;
+}();
+
+}  // namespace
