@@ -85,6 +85,30 @@ void ConvertWorkAssignment(u8 h[kWorkAssignmentSize]) {
   SetNativeWord(h + kWorkServerAddressAt, address);
 }
 
+int RecordWorkUnit(QueueEntry* entry, const u8 assignment[kAssignReplySize], const u8 header[kWorkAssignmentSize],
+                   v3Time received) {
+  // The location is text of at most 126 characters: copied up to its terminator, the rest zero.
+  std::memset(entry->coreLocation, 0, kCoreLocationSize);
+  const void* end = std::memchr(assignment + kAssignLocationAt, '\0', kAssignLocationSize);
+  const u64 length = end != nullptr ? static_cast<u64>(static_cast<const u8*>(end) - (assignment + kAssignLocationAt))
+                                    : kAssignLocationSize;
+  std::memcpy(entry->coreLocation, assignment + kAssignLocationAt, length);
+  entry->coreDownloadOption = assignment[kAssignOptionAt];
+  entry->received = received;
+  std::memcpy(entry->workAssignment, header, kWorkAssignmentSize);
+  const s32 deadlineSeconds = static_cast<s32>(NativeWord(header + kWorkDeadlineAt));
+  if (deadlineSeconds > 0) {
+    entry->deadline = v3Time{received.seconds + deadlineSeconds, 0};
+    entry->deadlineKnown = 1;
+  } else {
+    entry->deadlineKnown = 0;
+  }
+  if (EntryServerAddress(*entry) == 0) return -1;
+  if (EntryServerPort(*entry) == 0) SetEntryWord(entry, kAssignServerPortAt, g_assignmentPort);
+  SetEntryWord(entry, kAssignPacketTypeAt, STORED_UNIT);
+  return 0;
+}
+
 int GetWork(QueueEntry* entry, const char* dataPath, WorkQueue* queue) {
   LOG_AT(3, "+ Attempting to get work packet\n");
   g_clientSettings.connectionOpen = true;
@@ -139,27 +163,13 @@ int GetWork(QueueEntry* entry, const char* dataPath, WorkQueue* queue) {
     LOG_AT(3, "+ Closed connections\n");
   }
 
-  std::memset(entry->coreLocation, 0, kCoreLocationSize);
-  const void* end = std::memchr(assignment + kAssignLocationAt, '\0', kAssignLocationSize);
-  const u64 locationLength = end != nullptr ? static_cast<u64>(static_cast<const u8*>(end) - (assignment + kAssignLocationAt))
-                                            : kAssignLocationSize;
-  std::memcpy(entry->coreLocation, assignment + kAssignLocationAt, locationLength);
-  entry->coreDownloadOption = assignment[kAssignOptionAt];
-  (void)v3ClockNow(&entry->received);
-  std::memcpy(entry->workAssignment, header, kWorkAssignmentSize);
-  if (deadlineSeconds > 0) {
-    entry->deadline = v3Time{entry->received.seconds + deadlineSeconds, 0};
-    entry->deadlineKnown = 1;
-  } else {
-    entry->deadlineKnown = 0;
-  }
-  if (EntryServerAddress(*entry) == 0) {
+  v3Time received{};
+  (void)v3ClockNow(&received);
+  if (RecordWorkUnit(entry, assignment, header, received) != 0) {
     LOG_AT(4, "+ Work Unit has an invalid address\n");
     v3MemFree(payload);
     return -1;
   }
-  if (EntryServerPort(*entry) == 0) SetEntryWord(entry, kAssignServerPortAt, g_assignmentPort);
-  SetEntryWord(entry, kAssignPacketTypeAt, STORED_UNIT);
   const int written = WriteDataFile(dataPath, payload, payloadSize);
   v3MemFree(payload);
   return written;

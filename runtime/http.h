@@ -66,7 +66,7 @@ struct HttpResponseHead {
 };
 
 // Reads and parses a response header into head, keeping its raw bytes in header (a set-up FIFO buffer),
-// the whole header within limitMs:
+// the whole header within limitMs; interim (1xx) responses before it are read past (at most 8):
 // 0, or -2 when nothing came, the header broke off, grew past its limit, or announced a length that does
 // not fit. An unframed reply (no status line) leaves its first bytes in header for the body.
 [[nodiscard]] int v3HttpReadHead(HttpByteSource* source, ByteBuffer* header, HttpResponseHead* head, u32 limitMs);

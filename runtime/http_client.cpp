@@ -46,32 +46,19 @@ void CloseSocket(HTTPConnection* c) {
   c->state = 1;
 }
 
-// An interim (1xx) response is followed by the real one; this many are read past at most.
-constexpr int kInterimResponsesMax = 8;
-
 int ReadHead(HTTPConnection* c, u32 limitMs) {
-  const u64 startMs = v3MonotonicMs();
+  if (c->headerReady) v3BufferFree(&c->header);
+  c->headerReady = 0;
+  if (v3BufferInit(&c->header, 1024, V3_BUFFER_FIFO, 1024, nullptr, 0) != 0) return V3_HTTP_ENOMEM;
+  c->headerReady = 1;
   HttpByteSource source{SocketRead, &c->socket};
   HttpResponseHead head{};
-  for (int response = 0;; ++response) {
-    if (c->headerReady) v3BufferFree(&c->header);
-    c->headerReady = 0;
-    if (v3BufferInit(&c->header, 1024, V3_BUFFER_FIFO, 1024, nullptr, 0) != 0) return V3_HTTP_ENOMEM;
-    c->headerReady = 1;
-    // Every interim response and the real one share the request's one time limit.
-    const int rc = v3HttpReadHead(&source, &c->header, &head, v3MillisecondsLeft(startMs, limitMs));
-    if (rc == V3_HTTP_EIO) {
-      CloseSocket(c);
-      return rc;
-    }
-    if (rc != 0) return rc;
-    const bool interim = head.statusKnown && head.status >= 100 && head.status <= 199;
-    if (!interim) break;
-    if (response + 1 >= kInterimResponsesMax) {
-      CloseSocket(c);
-      return V3_HTTP_EIO;
-    }
+  const int rc = v3HttpReadHead(&source, &c->header, &head, limitMs);
+  if (rc == V3_HTTP_EIO) {
+    CloseSocket(c);
+    return rc;
   }
+  if (rc != 0) return rc;
   c->framing = head.framing;
   c->persistent = head.persistent;
   c->remaining = head.remaining;

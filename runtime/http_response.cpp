@@ -28,10 +28,10 @@ int FindLength(const char* text, u32* value) {
   return v3StrToNum(value, 4, 0, nullptr, at, 10) == 0 ? 1 : -1;
 }
 
-}  // namespace
+constexpr int kInterimResponsesMax = 8;
 
-int v3HttpReadHead(HttpByteSource* source, ByteBuffer* header, HttpResponseHead* head, u32 limitMs) {
-  const u64 startMs = v3MonotonicMs();
+// One response header (an interim one included).
+int ReadOneHead(HttpByteSource* source, ByteBuffer* header, HttpResponseHead* head, u64 startMs, u32 limitMs) {
   *head = HttpResponseHead{0, HTTP_LENGTH, 0, 0, false};
   static const char kUpper[] = "HTTP/1.1";
   static const char kLower[] = "http/1.0";
@@ -96,6 +96,22 @@ int v3HttpReadHead(HttpByteSource* source, ByteBuffer* header, HttpResponseHead*
     head->persistent = 0;
   }
   return 0;
+}
+
+}  // namespace
+
+int v3HttpReadHead(HttpByteSource* source, ByteBuffer* header, HttpResponseHead* head, u32 limitMs) {
+  const u64 startMs = v3MonotonicMs();
+  // An interim (1xx) response is followed by the real one: it is read past, within the same limit, a
+  // bounded number of times.
+  for (int response = 0; response < kInterimResponsesMax; ++response) {
+    const int rc = ReadOneHead(source, header, head, startMs, limitMs);
+    if (rc != 0 || !head->statusKnown || head->status < 100 || head->status > 199) return rc;
+    u8 discard[256];
+    while (v3BufferRead(discard, sizeof discard, header) > 0) {
+    }
+  }
+  return V3_HTTP_EIO;
 }
 
 int v3HttpReadChunkSize(HttpByteSource* source, u32* size, u32 limitMs) {

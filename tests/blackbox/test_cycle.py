@@ -226,7 +226,8 @@ class OneShot(CycleTest):
                               (["-send", "0"], "- Failed to send unit 00 to server\n"),
                               (["-send", "3"], "- Failed to send unit 03 to server\n")):
             with self.subTest(args=args):
-                wd = Workdir([done])
+                # the result is there, the work server is not
+                wd = Workdir([done], extra={"work/wuresults_00.dat": "a result"})
                 client = self.start(wd, args)
                 status, out = client.finish(timeout=60)
                 self.assertEqual(status, 0)

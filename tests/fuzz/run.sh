@@ -6,8 +6,10 @@ seconds=${1:-20}
 dir=build-fuzz
 CC=clang CXX=clang++ cmake -S . -B "$dir" -G Ninja -DQVN_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DQVN_SANITIZE=ON >/dev/null
-cmake --build "$dir" --target config_reader_fuzz path_fuzz http_response_fuzz base64_fuzz key_signature_fuzz
-for pair in config_reader:config path:path http_response:http_response base64:base64 key_signature:key_signature; do
+cmake --build "$dir" --target config_reader_fuzz path_fuzz http_response_fuzz base64_fuzz key_signature_fuzz \
+  work_reply_fuzz
+for pair in config_reader:config path:path http_response:http_response base64:base64 key_signature:key_signature \
+  work_reply:work_reply; do
   target=${pair%%:*}
   corpus=${pair##*:}
   work=$(mktemp -d)
