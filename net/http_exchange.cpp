@@ -105,7 +105,7 @@ int doReadBytes(ConnectionHandle* handle, void* buffer, u64 count, u32 keep) {
   return result;
 }
 
-int HTTPDownloadFile(const char* host, const char* path, const char* fileName) {
+int HTTPDownloadFile(const char* host, const char* path, const char* fileName, u64 maxBytes) {
   RuntimeFile file{};
   if (v3FileOpen(&file, fileName, V3_FILE_WRITE | V3_FILE_CREATE | V3_FILE_TRUNCATE, V3_LOCK_NONE) != 0) {
     LOG_AT(3, "- Could not open %s for writing", fileName);
@@ -129,7 +129,7 @@ int HTTPDownloadFile(const char* host, const char* path, const char* fileName) {
     return -1;
   }
   static thread_local u8 piece[kDownloadPiece];
-  u32 total = 0;
+  u64 total = 0;
   int result = 0;
   for (bool first = true;; first = false) {
     u64 got = 0;
@@ -146,7 +146,12 @@ int HTTPDownloadFile(const char* host, const char* path, const char* fileName) {
       break;
     }
     total += static_cast<u32>(written);
-    LOG_AT(3, "+ %u bytes downloaded\n", total);
+    LOG_AT(3, "+ %u bytes downloaded\n", static_cast<u32>(total));
+    if (total > maxBytes) {
+      LOG_AT(3, "- Error: Download larger than %llu bytes\n", static_cast<unsigned long long>(maxBytes));
+      result = -1;
+      break;
+    }
     const bool complete = c.state == 2 || (c.framing == HTTP_LENGTH && c.remaining == 0);
     if (complete) break;
     if (got < kDownloadPiece) {

@@ -2,6 +2,8 @@
 // connection, and file downloads by GET. Every failure is logged here and returned as -1.
 #pragma once
 
+#include <cstdint>
+
 #include "runtime/http.h"
 #include "runtime/types.h"
 
@@ -24,5 +26,6 @@ struct ConnectionHandle {
 [[nodiscard]] int CliHTTPRecv(void* buffer, u64* received, HTTPConnection* connection, u64 length, u32 limitMs);
 // Reads count payload bytes from a kept connection; without keep, closes and frees it. 0 or -1.
 [[nodiscard]] int doReadBytes(ConnectionHandle* handle, void* buffer, u64 count, u32 keep);
-// Downloads http://host<path> into fileName, every byte of the body; 0 or -1.
-[[nodiscard]] int HTTPDownloadFile(const char* host, const char* path, const char* fileName);
+// Downloads http://host<path> into fileName, every byte of the body, at most maxBytes of it; 0 or -1.
+[[nodiscard]] int HTTPDownloadFile(const char* host, const char* path, const char* fileName,
+                                   u64 maxBytes = UINT64_MAX);

@@ -44,6 +44,10 @@ struct CodecStream {  // zero it before v3DecompressInit
 // 0 (also after an earlier failure, which this call cleans up); -1 null; -2 not started; or the codec's code.
 [[nodiscard]] int v3DecompressEnd(ByteBuffer* out, CodecStream* stream);
 
+// True when a bzip2 decoding stream has seen the end of its compressed stream (ask before the end call, which
+// releases the state): input that stops short of that end is an incomplete stream.
+[[nodiscard]] bool v3Bzip2DecodeComplete(const CodecStream* stream);
+
 // The codec operations. Codec state is allocated by init and released by end.
 int v3Bzip2EncodeInit(CodecStream* stream, s32 level, void* parameterBlock);
 int v3Bzip2EncodeUpdate(ByteBuffer* out, CodecStream* stream, const u8* data, u64 length);

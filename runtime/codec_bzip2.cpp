@@ -65,6 +65,13 @@ void Drop(CodecStream* s) {
 
 }  // namespace
 
+bool v3Bzip2DecodeComplete(const CodecStream* s) {
+  if (s == nullptr || s->state == nullptr || s->decodeUpdate != v3Bzip2DecodeUpdate || s->mode != V3_CODEC_DECODE) {
+    return false;
+  }
+  return static_cast<const Bzip2State*>(s->state)->streamEnded;
+}
+
 int v3Bzip2EncodeInit(CodecStream* s, s32 level, void*) {
   if (level < 1 || level > 9) return -5;
   Bzip2State* state = NewState();

@@ -13,6 +13,7 @@ inline constexpr u32 V3_FILE_APPEND = 8;     // every write goes to the end; see
 inline constexpr u32 V3_FILE_CREATE = 16;    // created rw-r--r-- (less the umask)
 inline constexpr u32 V3_FILE_TRUNCATE = 32;  // zero-filled, then cut to length 0
 inline constexpr u32 V3_FILE_SYNC = 64;      // each write reaches the disk before it returns
+inline constexpr u32 V3_FILE_EXECUTABLE = 128;  // created rwxr-xr-x (less the umask): an installed core
 
 inline constexpr u32 V3_LOCK_NONE = 0;
 inline constexpr u32 V3_LOCK_SHARED = 1;

@@ -81,7 +81,7 @@ int ZeroFill(int fd, u64 length) {
 }
 
 bool FlagsValid(u32 flags, u32 lockMode) {
-  if (flags >= 128 || lockMode > 3) return false;
+  if (flags >= 256 || lockMode > 3) return false;
   if (lockMode == V3_LOCK_SHARED && (flags & V3_FILE_WRITE)) return false;
   if ((flags & V3_FILE_TRUNCATE) && !(flags & V3_FILE_WRITE)) return false;
   return (flags & (V3_FILE_READ | V3_FILE_WRITE | V3_FILE_APPEND)) != 0;
@@ -134,7 +134,7 @@ int v3FileOpen(RuntimeFile* file, const char* path, u32 flags, u32 lockMode) {
 
   // Data files are readable by all and executable by none (less the umask); only an installed core is
   // made executable, by its installer.
-  const int fd = OpenRetrying(file->path, SystemOpenFlags(flags), 0644);
+  const int fd = OpenRetrying(file->path, SystemOpenFlags(flags), (flags & V3_FILE_EXECUTABLE) ? 0755 : 0644);
   if (fd < 0) {
     if (errno == EACCES || errno == EPERM) return V3_FILE_EFAIL;
     return ErrnoCode(errno);
@@ -152,6 +152,11 @@ int v3FileOpen(RuntimeFile* file, const char* path, u32 flags, u32 lockMode) {
   }
   struct stat st;
   const bool haveLength = ::fstat(fd, &st) == 0;
+  if ((flags & V3_FILE_EXECUTABLE) && haveLength) {
+    // A file that existed before keeps its creation mode: executable wherever it is readable.
+    const mode_t mode = st.st_mode & 0777;
+    (void)::fchmod(fd, mode | ((mode & 0444) >> 2));
+  }
   if (flags & V3_FILE_TRUNCATE) {
     int rc = haveLength ? ZeroFill(fd, static_cast<u64>(st.st_size)) : V3_FILE_EFAIL;
     if (rc == 0 && ::ftruncate(fd, 0) != 0) rc = V3_FILE_EROFS;

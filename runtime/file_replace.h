@@ -6,4 +6,5 @@
 #include "runtime/types.h"
 
 // 0, or the file service's negative code; on failure the target is untouched and no temporary remains.
-[[nodiscard]] int v3FileReplace(const char* path, const void* data, u64 length);
+// With executable, the new file is rwxr-xr-x (less the umask), else rw-r--r--.
+[[nodiscard]] int v3FileReplace(const char* path, const void* data, u64 length, bool executable = false);

@@ -43,7 +43,7 @@ INSTANTIATE_TEST_SUITE_P(
                       OpenCase{"write with shared lock", V3_FILE_WRITE, V3_LOCK_SHARED, true, -13},
                       OpenCase{"truncate without write", V3_FILE_READ | V3_FILE_TRUNCATE, 0, true, -13},
                       OpenCase{"no access bit", V3_FILE_CREATE, 0, true, -13},
-                      OpenCase{"flags 128", 128 | V3_FILE_READ, 0, true, -13},
+                      OpenCase{"flags 256", 256 | V3_FILE_READ, 0, true, -13},
                       OpenCase{"lock mode 4", V3_FILE_READ, 4, true, -13},
                       OpenCase{"lock mode 3 recorded", V3_FILE_READ, 3, true, 0},
                       OpenCase{"test existing", V3_FILE_TEST | V3_FILE_READ, 0, true, 0},
