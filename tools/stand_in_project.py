@@ -81,7 +81,8 @@ class Unit:
 
 class Project:
     def __init__(self, location="127.0.0.5/cores", option=0, news="Welcome to the stand-in project",
-                 user_id=0x10000002A):
+                 user_id=0x10000002A, check_results=False):
+        self.check_results = check_results  # answer 400 only to the demo core's right digest of a unit
         self.location = location
         self.option = option
         self.news = news
@@ -94,6 +95,7 @@ class Project:
         self.requests = {name: [] for name in ("primary", "secondary", "work", "files")}
         self.results = []         # (header bytes, results bytes) of every results packet received
         self.handed_out = []      # the units handed out
+        self.accepted = []        # the results answered 400
         self.lock = threading.Lock()
         self.listeners = []
         self.running = False
@@ -188,6 +190,10 @@ class Project:
             with self.lock:
                 self.results.append((body[:512], body[512:]))
                 code = self.answers.pop(0) if self.answers else RESULTS_ACK
+                if self.check_results and body[512:] not in {expected_result(u.payload) for u in self.handed_out}:
+                    code = 404  # UNIT_PROBLEM: not the result of any unit handed out
+                if code == RESULTS_ACK:
+                    self.accepted.append(body[512:])
             reply = bytearray(512)
             struct.pack_into(">I", reply, 0, code)
             return ok(bytes(reply))
@@ -230,6 +236,18 @@ class Project:
                     return
             except socket.timeout:
                 pass
+
+
+def fnv1a64(data):
+    h = 14695981039346656037
+    for b in data:
+        h = ((h ^ b) * 1099511628211) & 0xFFFFFFFFFFFFFFFF
+    return h
+
+
+def expected_result(payload):
+    """What the demo core writes for a unit: its data's 64-bit FNV-1a digest."""
+    return b"fnv1a64 %016x\n" % fnv1a64(payload)
 
 
 def ok(body):
