@@ -48,4 +48,9 @@ void OpenLog() {
   LogWrite("\n\n--- Opening Log file %s \n\n", stamp);
 }
 
+void RotateLogIfFull() {
+  FileInfo info{};
+  if (v3FileInfo(&info, kLogFileName) == 0 && info.size >= kLogRotationSize) OpenLog();
+}
+
 void CloseLog() { LogAttachFile(nullptr); }

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "base/log.h"
+#include "base/log_open.h"
 #include "base/retry_delay.h"
 #include "base/settings.h"
 #include "build_config.h"
@@ -273,6 +274,7 @@ void RunUnattended(u32 startSlot) {
       g_workQueue.slots[c.slot].state = SLOT_ACTIVE;  // in memory only: saves store it as READY
       coreNumber = EntryCoreNumber(g_workQueue.slots[c.slot]);
     }
+    RotateLogIfFull();  // the log stays bounded however long the client runs
     LOG_AT(3, "\n");
     LOG_AT(3, "+ Processing work unit\n");
     char core[kCoreFileNameCapacity];

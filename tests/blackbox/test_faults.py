@@ -1,6 +1,7 @@
 """The client under faults a volunteer meets: hand-edited settings, a failed user-ID request, a console
 that went away, files' permissions, and a deadline interrupt of a core without a SIGTERM handler."""
 import os
+import shutil
 import signal
 import stat
 import subprocess
@@ -139,3 +140,27 @@ class DeadlineInterrupt(unittest.TestCase):
 
 if __name__ == "__main__":
     unittest.main()
+
+
+class BoundedLog(unittest.TestCase):
+    def test_a_log_past_its_limit_is_rotated_at_the_start_of_the_next_unit(self):
+        ready = [entry(1, received=NOW - 60, core=0x65, address=0x7F000001, port=8080) for _ in range(2)]
+        wd = workdir(self, queue=queue(ready))
+        os.mkdir(os.path.join(wd, "work"))
+        for slot in (0, 1):
+            with open(os.path.join(wd, "work", "wudata_%02d.dat" % slot), "wb") as f:
+                f.write(b"data")
+        shutil.copy(os.environ.get("QVN_DEMO_CORE", ""), os.path.join(wd, "QvnCore_65.exe"))
+        # the first unit's core copies some 70 KB of progress lines into the log
+        client = Client([], workdir=wd, env={"QVN_CORE_STEPS": "1500", "QVN_CORE_STEP_MS": "1"})
+        self.addCleanup(client.close)
+        self.assertTrue(wait_until(lambda: os.path.exists(os.path.join(wd, "QVNlog-Prev.txt")) and
+                                   "Working on Unit 01" in read(wd, "QVNlog.txt"), 90), client.output())
+        previous, current = read(wd, "QVNlog-Prev.txt"), read(wd, "QVNlog.txt")
+        self.assertGreaterEqual(len(previous), 50000)
+        self.assertIn("Finished 1500 of 1500 steps", previous)
+        self.assertTrue(current.startswith("\n\n--- Opening Log file ["), current[:80])
+        self.assertNotIn("Working on Unit 00", current)
+        client.signal(signal.SIGTERM)
+        status, out = client.finish(timeout=30)
+        self.assertEqual(status, 0, out)
