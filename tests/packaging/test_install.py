@@ -1,0 +1,89 @@
+"""What `cmake --install` puts on a volunteer's machine, and the service unit's key settings: the unit runs
+the client unattended, at the lowest priority, confined, and stoppable with SIGTERM."""
+import os
+import pathlib
+import shutil
+import subprocess
+import tempfile
+import unittest
+
+BUILD = os.environ.get("QVN_BUILD_DIR", "")
+UNIT = pathlib.Path(__file__).resolve().parents[2] / "packaging" / "qvn3.service"
+
+EXPECTED = {
+    "usr/bin/qvn3",
+    "usr/share/man/man1/qvn3.1.gz",
+    "lib/systemd/system/qvn3.service",
+    "usr/share/doc/qvn3/README.md",
+    "usr/share/doc/qvn3/copyright",
+    "usr/share/doc/qvn3/changelog.Debian.gz",
+}
+
+
+def unit_settings():
+    """Every key of the unit with all its values, in order (keys may repeat)."""
+    settings = {}
+    for line in UNIT.read_text().splitlines():
+        line = line.strip()
+        if not line or line.startswith(("#", "[")):
+            continue
+        key, _, value = line.partition("=")
+        settings.setdefault(key, []).append(value)
+    return settings
+
+
+class Install(unittest.TestCase):
+    def test_installs_the_client_its_manual_page_the_unit_and_the_documentation(self):
+        with tempfile.TemporaryDirectory(prefix="qvn-install-") as root:
+            environment = dict(os.environ, DESTDIR=root)
+            subprocess.run(["cmake", "--install", BUILD, "--prefix", "/usr"], env=environment, check=True,
+                           capture_output=True, timeout=120)
+            installed = {str(p.relative_to(root)) for p in pathlib.Path(root).rglob("*") if p.is_file()}
+            self.assertEqual(installed, EXPECTED)
+            self.assertTrue(os.access(os.path.join(root, "usr/bin/qvn3"), os.X_OK))
+
+
+class ServiceUnit(unittest.TestCase):
+    def setUp(self):
+        self.settings = unit_settings()
+
+    def value(self, key):
+        self.assertIn(key, self.settings)
+        return self.settings[key][-1]
+
+    def test_runs_unattended_in_its_own_state_directory_and_stops_on_sigterm(self):
+        self.assertEqual(self.value("ExecStart"), "/usr/bin/qvn3")
+        self.assertTrue(self.value("DynamicUser") == "yes" or "User" in self.settings)
+        self.assertEqual(self.value("StateDirectory"), "qvn3")
+        self.assertEqual(self.value("WorkingDirectory"), "%S/qvn3")
+        self.assertEqual(self.value("StandardInput"), "null")
+        self.assertEqual(self.value("StandardOutput"), "journal")
+        self.assertEqual(self.value("KillSignal"), "SIGTERM")
+        self.assertEqual(self.value("Restart"), "on-failure")
+        self.assertGreater(int(self.value("RestartSec")), 0)
+
+    def test_is_never_felt(self):
+        self.assertEqual(self.value("Nice"), "19")
+        self.assertEqual(self.value("CPUSchedulingPolicy"), "idle")
+        self.assertEqual(self.value("IOSchedulingClass"), "idle")
+
+    def test_is_confined(self):
+        for key, wanted in (("NoNewPrivileges", "yes"), ("ProtectSystem", "strict"), ("ProtectHome", "yes"),
+                            ("PrivateTmp", "yes"), ("PrivateDevices", "yes"), ("CapabilityBoundingSet", ""),
+                            ("SystemCallArchitectures", "native")):
+            self.assertEqual(self.value(key), wanted, key)
+        self.assertEqual(sorted(self.value("RestrictAddressFamilies").split()), ["AF_INET", "AF_UNIX"])
+        self.assertIn("@system-service", self.settings.get("SystemCallFilter", []))
+
+    @unittest.skipUnless(shutil.which("systemd-analyze"), "systemd-analyze is not installed")
+    def test_exposure_is_rated_ok(self):
+        result = subprocess.run(["systemd-analyze", "security", "--offline=true", str(UNIT)], capture_output=True,
+                                text=True, timeout=120)
+        line = [l for l in result.stdout.splitlines() if "Overall exposure level" in l]
+        self.assertTrue(line, result.stdout + result.stderr)
+        exposure = float(line[0].split(":", 1)[1].split()[0])
+        self.assertLessEqual(exposure, 2.0, line[0])
+
+
+if __name__ == "__main__":
+    unittest.main()
