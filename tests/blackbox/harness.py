@@ -21,6 +21,16 @@ DEFAULT_CONFIG = ("[settings]\nusername=Volunteer\nteam=42\nasknet=no\nmachineid
 USER_ID = 0x0123456789ABCDEF
 
 
+def wait_until(predicate, timeout):
+    """Polls predicate until it holds (True) or timeout seconds have passed (False)."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if predicate():
+            return True
+        time.sleep(0.1)
+    return False
+
+
 def prepare(workdir, config=DEFAULT_CONFIG, user_id=USER_ID, queue=None):
     """Writes client.cfg, machinedependent.dat (8 bytes, little-endian) and, if given, queue.dat."""
     if config is not None:

@@ -12,7 +12,7 @@ import unittest
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "..", "tools"))
 
-from harness import Client, prepare, unstamped  # noqa: E402
+from harness import Client, prepare, unstamped, wait_until  # noqa: E402
 import make_bundle  # noqa: E402
 from stand_in_project import Project, Unit  # noqa: E402
 
@@ -26,15 +26,6 @@ CONFIG = ("[settings]\nusername=Volunteer\nteam=42\nasknet=no\nmachineid=1\n\n"
 def test_key():
     with open(os.path.join(FIXTURES, "test_key.private.json")) as f:
         return json.load(f)
-
-
-def wait_until(predicate, timeout):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if predicate():
-            return True
-        time.sleep(0.1)
-    return False
 
 
 @unittest.skipUnless(KEY_IS_TEST, "this build trusts another key than the tests sign with")

@@ -11,9 +11,9 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
 
-from harness import Client, prepare, unstamped  # noqa: E402
+from harness import Client, prepare, unstamped, wait_until  # noqa: E402
 from queue_image import entry, queue, slot_state  # noqa: E402
-from stand_in_project import Project, Unit  # noqa: E402
+from stand_in_project import Project, Unit, expected_result  # noqa: E402
 
 CORE = os.environ.get("QVN_DEMO_CORE", "")
 PRIMARY_HOST = os.environ.get("QVN_PRIMARY_HOST", "assign1.quorvane.org")
@@ -25,13 +25,6 @@ USER_ID = 0x0123456789ABCDEF
 WORK_SERVER = 0x7F000004
 ENTRY = 700
 HEADER_AT = 172
-
-
-def fnv1a64(data):
-    h = 14695981039346656037
-    for b in data:
-        h = ((h ^ b) * 1099511628211) & 0xFFFFFFFFFFFFFFFF
-    return h
 
 
 def body_of(request):
@@ -49,15 +42,6 @@ def text_at(data, at, size=64):
 def read(workdir, name, mode="rb"):
     with open(os.path.join(workdir, name), mode) as f:
         return f.read()
-
-
-def wait_until(predicate, timeout):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if predicate():
-            return True
-        time.sleep(0.1)
-    return False
 
 
 class ExchangeTest(unittest.TestCase):
@@ -132,7 +116,7 @@ class RoadOfAUnit(ExchangeTest):
 
         # the unit ran on the stand-in core and its result went back whole
         header, results = self.project.results[0]
-        self.assertEqual(results, b"fnv1a64 %016x\n" % fnv1a64(payload))
+        self.assertEqual(results, expected_result(payload))
         self.assertEqual([be32(header, at) for at in (0, 4, 8, 12, 88, 304, 308)],
                          [300, 0x65, 325, len(results), WORKER_ADDRESS, 1, 4])
         self.assertIn("+ Number of Units Completed: 1\n", log.replace("+ Starting local stats count at 1\n",

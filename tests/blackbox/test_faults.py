@@ -9,7 +9,7 @@ import tempfile
 import time
 import unittest
 
-from harness import CLIENT, Client, prepare, unstamped
+from harness import CLIENT, Client, prepare, unstamped, wait_until
 from queue_image import entry, queue, slot_state
 
 NOW = int(time.time()) - 946684800
@@ -26,15 +26,6 @@ def workdir(test, **files):
     if files:
         prepare(tmp.name, **files)
     return tmp.name
-
-
-def wait_until(predicate, timeout):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if predicate():
-            return True
-        time.sleep(0.1)
-    return False
 
 
 class Settings(unittest.TestCase):
