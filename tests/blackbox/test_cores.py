@@ -83,7 +83,8 @@ class Cores(unittest.TestCase):
 
     def test_a_forged_bundle_is_refused_and_nothing_is_installed(self):
         self.project.files["/cores/Core_65.qvn"] = make_bundle.bundle(test_key(), self.core, forge="payload-byte")
-        client = self.run_client()
+        # real retry waits: the next attempt starts seconds after the failure is logged
+        client = self.run_client(env={"QVN_TEST_RETRY_DIVISOR": "1"})
         self.log_has(client, "+ Error: Could not extract core\n")
         log = unstamped(client.log())
         self.assertIn("Signature is _NOT_ valid on given file.\nFailed to verify core\n", log)
