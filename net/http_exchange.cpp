@@ -45,8 +45,8 @@ int CliHTTPRecv(void* buffer, u64* received, HTTPConnection* c, u64 length, u32 
 
 int ServerExchange(const char* host, u32 port, const void* request, u64 requestLength, void* reply, u64 replyLength,
                    u32 keep, ConnectionHandle* handle) {
-  char url[160];
-  std::snprintf(url, sizeof url, "http://%.128s:%u/", host, port);
+  char url[V3_HTTP_HOST_MAX + 24];
+  if (std::snprintf(url, sizeof url, "http://%s:%u/", host, port) >= static_cast<int>(sizeof url)) return -1;
   LOG_AT(5, "Connecting to %s\n", url);
   g_clientSettings.connectionOpen = true;
   HTTPConnection c{};
@@ -112,10 +112,11 @@ int HTTPDownloadFile(const char* host, const char* path, const char* fileName, u
     return -1;
   }
   g_clientSettings.connectionOpen = true;
-  char url[128];
-  std::snprintf(url, sizeof url, "http://%.100s/", host);
+  // A host the URL cannot hold whole is refused, never shortened into another host.
+  char url[V3_HTTP_HOST_MAX + 16];
+  const int length = std::snprintf(url, sizeof url, "http://%s/", host);
   HTTPConnection c{};
-  if (Open(&c, url) != 0) {
+  if (length < 0 || static_cast<u64>(length) >= sizeof url || Open(&c, url) != 0) {
     LOG_AT(3, "Could not download '%s'\n", host);
     v3HTTPClose(&c);
     v3FileClose(&file);
