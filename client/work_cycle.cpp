@@ -26,6 +26,8 @@
 #include "state/queue_slots.h"
 #include "state/work_queue.h"
 
+u32 g_passPauseMs = 5000;
+
 namespace {
 
 // The counters of one unattended run.
@@ -297,7 +299,7 @@ void RunUnattended(u32 startSlot) {
     const Drop drop = DropUnit(&c);
     if (drop == Drop::EndThread) return;
     if (drop == Drop::Purged) continue;
-    if (status != SETTINGS_CHANGED && status != RESULT_READY) v3Sleep(5000);
+    if (status != SETTINGS_CHANGED && status != RESULT_READY) v3Sleep(g_passPauseMs);
   }
 }
 

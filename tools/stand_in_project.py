@@ -15,6 +15,7 @@ Scripting (from a test in the same process):
     project.units.append(Unit(core=0x65, payload=b"...", deadline=86400))
     project.faults["primary"].append("silent")      # the next connection to that server misbehaves
     project.answers.append(434)                     # the answer to the next results packet (default 400)
+                                                    # (a result "answer 434" is always answered 434)
     project.requests["work"]                        # every request's raw bytes, in order
     project.stop()
 Faults, one per connection, in the order queued: "refuse" (reset at once), "silent" (read the request, never
@@ -190,6 +191,9 @@ class Project:
             with self.lock:
                 self.results.append((body[:512], body[512:]))
                 code = self.answers.pop(0) if self.answers else RESULTS_ACK
+                asked = body[512:].split(b" ")
+                if len(asked) == 2 and asked[0] == b"answer" and asked[1].isdigit():
+                    code = int(asked[1])  # a test's result that names its own answer
                 if self.check_results and body[512:] not in {expected_result(u.payload) for u in self.handed_out}:
                     code = 404  # UNIT_PROBLEM: not the result of any unit handed out
                 if code == RESULTS_ACK:

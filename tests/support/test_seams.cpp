@@ -2,9 +2,11 @@
 // that black-box tests of failures and retries finish in seconds. The released qvn3 has none of this.
 //   QVN_TEST_EXCHANGE_LIMIT_MS  the time limit of every request, receive and send (default 30 minutes)
 //   QVN_TEST_RETRY_DIVISOR      divides every wait of the retry timer (default 1)
+//   QVN_TEST_PASS_PAUSE_MS      the work cycle's pause between passes (default 5000)
 #include <cstdlib>
 
 #include "base/retry_delay.h"
+#include "client/work_cycle.h"
 #include "net/http_exchange.h"
 
 namespace {
@@ -17,6 +19,7 @@ unsigned long FromEnvironment(const char* name, unsigned long fallback) {
 const bool g_applied = [] {
   g_exchangeLimitMs = static_cast<u32>(FromEnvironment("QVN_TEST_EXCHANGE_LIMIT_MS", kExchangeTimeLimitMs));
   RetryDelaySetDivisor(static_cast<u32>(FromEnvironment("QVN_TEST_RETRY_DIVISOR", 1)));
+  g_passPauseMs = static_cast<u32>(FromEnvironment("QVN_TEST_PASS_PAUSE_MS", g_passPauseMs));
   return true;
 }();
 
