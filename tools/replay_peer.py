@@ -17,6 +17,18 @@ import sys
 import time
 
 
+def request_complete(data):
+    """True once data holds a request header and, when it announces one, its whole body."""
+    end = data.find(b"\r\n\r\n")
+    if end < 0:
+        return False
+    length = 0
+    for line in data[:end].split(b"\r\n"):
+        if line.lower().startswith(b"content-length:"):
+            length = int(line.split(b":", 1)[1])
+    return len(data) >= end + 4 + length
+
+
 def read_request(conn, deadline):
     """Reads a request header and, when it announces one, its body."""
     data = b""
@@ -30,14 +42,8 @@ def read_request(conn, deadline):
             break
         if chunk:
             data += chunk
-        end = data.find(b"\r\n\r\n")
-        if end >= 0:
-            length = 0
-            for line in data[:end].split(b"\r\n"):
-                if line.lower().startswith(b"content-length:"):
-                    length = int(line.split(b":", 1)[1])
-            if len(data) >= end + 4 + length:
-                break
+        if request_complete(data):
+            break
     return data
 
 

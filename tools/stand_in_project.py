@@ -33,6 +33,8 @@ import sys
 import threading
 import time
 
+from replay_peer import request_complete
+
 PRIMARY = ("127.0.0.2", 8080)
 SECONDARY = ("127.0.0.3", 80)
 WORK_ADDRESS = "127.0.0.4"
@@ -263,14 +265,8 @@ def read_request(conn, limit=10.0):
     conn.settimeout(limit)
     data = b""
     while True:
-        end = data.find(b"\r\n\r\n")
-        if end >= 0:
-            length = 0
-            for line in data[:end].split(b"\r\n"):
-                if line.lower().startswith(b"content-length:"):
-                    length = int(line.split(b":", 1)[1])
-            if len(data) >= end + 4 + length:
-                return data
+        if request_complete(data):
+            return data
         try:
             chunk = conn.recv(65536)
         except socket.timeout:
