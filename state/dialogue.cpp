@@ -29,6 +29,13 @@ void StoreIfGiven(const char* section, const char* key, const char* answer) {
   if (answer[0] != '\0') (void)v3ConfigSet(&g_config, section, key, answer);
 }
 
+// A stored value can be of any length (client.cfg is hand-editable); an answer holds what fits.
+void CopyAnswer(char answer[kAnswerCapacity], const char* value) {
+  const size_t length = std::min<size_t>(std::strlen(value), kAnswerCapacity - 1);
+  std::memmove(answer, value, length);
+  answer[length] = '\0';
+}
+
 // Prints the prompt with the stored value (or the other prompt without one) and reads the answer.
 void AskFreeText(const char* withValue, const char* withoutValue, const char* stored, char answer[kAnswerCapacity]) {
   if (stored != nullptr) {
@@ -57,7 +64,7 @@ void AskChoice(const char* withValue, const char* withoutValue, const char* stor
     if (typed != nullptr) *typed = answer[0] != '\0';
     if (MatchAnswer(current, answer, choices)) return;
     if (g_inputEnded) {
-      std::strcpy(answer, current != nullptr ? current : UnattendedChoice(choices));
+      CopyAnswer(answer, current != nullptr ? current : UnattendedChoice(choices));
       return;
     }
   }
@@ -88,15 +95,14 @@ s32 ClientTypeFromName(const char* name) {
 
 int MatchAnswer(const char* current, char answer[kAnswerCapacity], std::initializer_list<const char*> choices) {
   if (current != nullptr && answer[0] == '\0') {
-    std::memmove(answer, current, std::min<size_t>(std::strlen(current), kAnswerCapacity - 1));
-    answer[std::min<size_t>(std::strlen(current), kAnswerCapacity - 1)] = '\0';
+    CopyAnswer(answer, current);
     return 1;
   }
   for (const char* choice : choices) {
     const bool singleLetter =
         answer[0] != '\0' && answer[1] == '\0' && std::tolower(static_cast<unsigned char>(answer[0])) == choice[0];
     if (singleLetter || strncasecmp(answer, choice, std::strlen(choice)) == 0) {
-      std::strcpy(answer, choice);
+      CopyAnswer(answer, choice);
       return 1;
     }
   }

@@ -129,4 +129,10 @@ TEST_F(DialogueTest, EndOfInputFinishesWithStoredValuesOrNo) {
   WriteText("client.cfg", "[settings]\nasknet=yes\n\n[http]\nactive=no\n\n");
   Run("");
   EXPECT_EQ(ReadText("client.cfg"), "[settings]\nasknet=yes\n\n[http]\nactive=no\n\n");  // stored values kept
+  // A hand-edited value far longer than an answer, met by an unmatched answer at the end of input, is
+  // taken as far as an answer holds it.
+  const std::string huge(601, 'y');
+  WriteText("client.cfg", "[settings]\nasknet=" + huge + "\n\n[http]\nactive=no\n\n");
+  Run("\n\nmaybe");
+  EXPECT_NE(ReadText("client.cfg").find("asknet=" + huge.substr(0, kAnswerCapacity - 1) + "\n"), std::string::npos);
 }
