@@ -49,7 +49,7 @@ int Decompress(const BundlePayload& payload, ByteBuffer* out) {
 int InstallCore(const char* coreFile, ByteBuffer* out) {
   const u64 size = v3BufferLength(out);
   const u8* data = size > 0 ? v3BufferData(out) : nullptr;
-  if (v3FileReplace(coreFile, data, size, true) != 0) {
+  if (v3FileReplace(coreFile, data, size, V3_FILE_EXECUTABLE) != 0) {
     LOG_AT(3, "Error writing %u bytes to output file\n", static_cast<u32>(size));
     return -1;
   }

@@ -17,8 +17,11 @@ namespace {
 int Open(HTTPConnection* c, const char* url) {
   const ClientSettings& s = g_clientSettings;
   const bool credentials = s.proxyUser[0] != '\0' && s.proxyPassword[0] != '\0';
-  return v3HTTPOpen(c, url, s.proxyAddress, s.proxyPort, credentials ? s.proxyUser : nullptr,
-                    credentials ? s.proxyPassword : nullptr, nullptr, nullptr);
+  const int rc = v3HTTPOpen(c, url, s.proxyAddress, s.proxyPort, credentials ? s.proxyUser : nullptr,
+                            credentials ? s.proxyPassword : nullptr, nullptr, nullptr);
+  // Server records name these hosts: one that points where no project server can be is refused.
+  if (rc == V3_HTTP_EADDRESS) LOG_AT(3, "- Refusing server %s: no project server has that address\n", c->host);
+  return rc;
 }
 
 }  // namespace
@@ -46,7 +49,10 @@ int CliHTTPRecv(void* buffer, u64* received, HTTPConnection* c, u64 length, u32 
 int ServerExchange(const char* host, u32 port, const void* request, u64 requestLength, void* reply, u64 replyLength,
                    u32 keep, ConnectionHandle* handle) {
   char url[V3_HTTP_HOST_MAX + 24];
-  if (std::snprintf(url, sizeof url, "http://%s:%u/", host, port) >= static_cast<int>(sizeof url)) return -1;
+  if (std::snprintf(url, sizeof url, "http://%s:%u/", host, port) >= static_cast<int>(sizeof url)) {
+    LOG_AT(3, "- Server name too long for a request: %.64s...\n", host);
+    return -1;
+  }
   LOG_AT(5, "Connecting to %s\n", url);
   g_clientSettings.connectionOpen = true;
   HTTPConnection c{};

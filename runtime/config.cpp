@@ -265,7 +265,8 @@ int v3ConfigSave(ConfigFile* doc, const char* path) {
   // The exclusive lock on the current file keeps two writers apart; the file itself is never written in
   // place but replaced whole, so a crash or a full disk leaves the old settings intact.
   RuntimeFile current{};
-  int rc = v3FileOpen(&current, path, V3_FILE_WRITE | V3_FILE_CREATE, V3_LOCK_EXCLUSIVE);
+  // Settings may hold a proxy password: the file is the owner's alone.
+  int rc = v3FileOpen(&current, path, V3_FILE_WRITE | V3_FILE_CREATE | V3_FILE_PRIVATE, V3_LOCK_EXCLUSIVE);
   if (rc != 0) return rc;
   (void)v3MutexLock(&doc->lock, V3_MUTEX_WAIT);
   const u64 length = Render(doc, nullptr);
@@ -273,7 +274,7 @@ int v3ConfigSave(ConfigFile* doc, const char* path) {
   if (text != nullptr) (void)Render(doc, text);
   v3MutexUnlock(&doc->lock);
   // A save that did not reach the disk whole is reported, so the caller never takes it for done.
-  rc = text != nullptr && v3FileReplace(path, text, length) == 0 ? 0 : V3_FILE_ENOENT;
+  rc = text != nullptr && v3FileReplace(path, text, length, V3_FILE_PRIVATE) == 0 ? 0 : V3_FILE_ENOENT;
   v3MemFree(text);
   v3FileClose(&current);
   return rc;

@@ -38,8 +38,9 @@ struct ConfigFile {  // all-zero is a valid empty document
 // file cannot be opened or measured (document unchanged); -1 for an empty file, a short read or no memory.
 [[nodiscard]] int v3ConfigLoad(ConfigFile* doc, const char* path);
 // Writes every live entry to path, replacing the file whole (a temporary beside it, synced, renamed over
-// it) while holding an exclusive, non-waiting lock on the current file. 0, the file service's code when
-// it cannot be opened or locked, or -2 when the new file could not be written (the old one stays whole).
+// it) while holding an exclusive, non-waiting lock on the current file; the file is rw------- (it may hold
+// a password). 0, the file service's code when it cannot be opened or locked, or -2 when the new file
+// could not be written (the old one stays whole).
 [[nodiscard]] int v3ConfigSave(ConfigFile* doc, const char* path);
 // The value of the first live entry matching key in the first matching section, or null.
 [[nodiscard]] const char* v3ConfigGet(ConfigFile* doc, const char* section, const char* key);

@@ -13,7 +13,8 @@ inline constexpr u32 V3_FILE_APPEND = 8;     // every write goes to the end; see
 inline constexpr u32 V3_FILE_CREATE = 16;    // created rw-r--r-- (less the umask)
 inline constexpr u32 V3_FILE_TRUNCATE = 32;  // zero-filled, then cut to length 0
 inline constexpr u32 V3_FILE_SYNC = 64;      // each write reaches the disk before it returns
-inline constexpr u32 V3_FILE_EXECUTABLE = 128;  // created rwxr-xr-x (less the umask): an installed core
+inline constexpr u32 V3_FILE_EXECUTABLE = 128;  // created rwxr-x--- (less the umask): an installed core
+inline constexpr u32 V3_FILE_PRIVATE = 256;     // created rw------- : settings that may hold a password
 
 inline constexpr u32 V3_LOCK_NONE = 0;
 inline constexpr u32 V3_LOCK_SHARED = 1;
@@ -68,6 +69,9 @@ struct RuntimeDir {  // zero it before first use
 // Removes every "|" and checks the length (1 to 255 characters). 0, or -1 when refused.
 [[nodiscard]] int v3PathNormalise(char out[V3_PATH_MAX + 1], const char* path);
 
+// Opens a regular file only: a symbolic link as the last component, a FIFO, a device or a directory is
+// refused with -1 (never followed, never waited on). An existing file opened V3_FILE_PRIVATE loses its
+// group and other rights; one opened V3_FILE_EXECUTABLE becomes executable where it is readable.
 [[nodiscard]] int v3FileOpen(RuntimeFile* file, const char* path, u32 flags, u32 lockMode);
 // Reads up to count bytes at the current position; *countRead is 0 at the end of the file.
 [[nodiscard]] int v3FileRead(void* buffer, u64* countRead, RuntimeFile* file, u64 count);

@@ -81,7 +81,7 @@ int ZeroFill(int fd, u64 length) {
 }
 
 bool FlagsValid(u32 flags, u32 lockMode) {
-  if (flags >= 256 || lockMode > 3) return false;
+  if (flags >= 512 || lockMode > 3) return false;
   if (lockMode == V3_LOCK_SHARED && (flags & V3_FILE_WRITE)) return false;
   if ((flags & V3_FILE_TRUNCATE) && !(flags & V3_FILE_WRITE)) return false;
   return (flags & (V3_FILE_READ | V3_FILE_WRITE | V3_FILE_APPEND)) != 0;
@@ -93,7 +93,26 @@ int SystemOpenFlags(u32 flags) {
   int result = reads && writes ? O_RDWR : (writes ? O_WRONLY : O_RDONLY);
   if (flags & V3_FILE_CREATE) result |= O_CREAT;
   if (flags & V3_FILE_APPEND) result |= O_APPEND;
-  return result | O_CLOEXEC;
+  // The client's files are regular files named directly: a planted link is refused rather than followed,
+  // and a FIFO or device under the name cannot block the open.
+  return result | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+}
+
+// The rights a file is created with (less the umask).
+mode_t CreationMode(u32 flags) {
+  if (flags & V3_FILE_EXECUTABLE) return 0750;
+  if (flags & V3_FILE_PRIVATE) return 0600;
+  return 0644;
+}
+
+// An existing file opened for one of the stricter uses gets the rights that use needs.
+void AdjustExistingMode(int fd, u32 flags, mode_t mode) {
+  mode &= 0777;
+  if (flags & V3_FILE_EXECUTABLE) {
+    (void)::fchmod(fd, mode | ((mode & 0440) >> 2));  // executable wherever it is readable, never by others
+  } else if ((flags & V3_FILE_PRIVATE) && (mode & 077) != 0) {
+    (void)::fchmod(fd, mode & 0700);
+  }
 }
 
 v3Time FromTimespec(const struct timespec& t) { return v3Time{t.tv_sec - V3_EPOCH_OFFSET, 0}; }
@@ -132,13 +151,19 @@ int v3FileOpen(RuntimeFile* file, const char* path, u32 flags, u32 lockMode) {
     return errno == ENOENT || errno == ENOTDIR ? V3_FILE_ENOENT : V3_FILE_EFAIL;
   }
 
-  // Data files are readable by all and executable by none (less the umask); only an installed core is
-  // made executable, by its installer.
-  const int fd = OpenRetrying(file->path, SystemOpenFlags(flags), (flags & V3_FILE_EXECUTABLE) ? 0755 : 0644);
+  // Data files are readable by all and executable by none (less the umask); settings that may hold a
+  // password are the owner's alone; only an installed core is made executable, by its installer.
+  const int fd = OpenRetrying(file->path, SystemOpenFlags(flags), CreationMode(flags));
   if (fd < 0) {
-    if (errno == EACCES || errno == EPERM) return V3_FILE_EFAIL;
+    if (errno == EACCES || errno == EPERM || errno == ELOOP) return V3_FILE_EFAIL;
     return ErrnoCode(errno);
   }
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    CloseDescriptor(fd);
+    return V3_FILE_EFAIL;
+  }
+  (void)::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   if (lockMode == V3_LOCK_SHARED || lockMode == V3_LOCK_EXCLUSIVE) {
     const int operation = (lockMode == V3_LOCK_SHARED ? LOCK_SH : LOCK_EX) | LOCK_NB;
     int rc;
@@ -150,15 +175,9 @@ int v3FileOpen(RuntimeFile* file, const char* path, u32 flags, u32 lockMode) {
       return lockMode == V3_LOCK_SHARED ? V3_FILE_ESHARED : V3_FILE_EEXCLUSIVE;
     }
   }
-  struct stat st;
-  const bool haveLength = ::fstat(fd, &st) == 0;
-  if ((flags & V3_FILE_EXECUTABLE) && haveLength) {
-    // A file that existed before keeps its creation mode: executable wherever it is readable.
-    const mode_t mode = st.st_mode & 0777;
-    (void)::fchmod(fd, mode | ((mode & 0444) >> 2));
-  }
+  AdjustExistingMode(fd, flags, st.st_mode);
   if (flags & V3_FILE_TRUNCATE) {
-    int rc = haveLength ? ZeroFill(fd, static_cast<u64>(st.st_size)) : V3_FILE_EFAIL;
+    int rc = ZeroFill(fd, static_cast<u64>(st.st_size));
     if (rc == 0 && ::ftruncate(fd, 0) != 0) rc = V3_FILE_EROFS;
     if (rc == 0 && ::lseek(fd, 0, SEEK_SET) < 0) rc = ErrnoCode(errno);
     if (rc != 0) {
@@ -168,7 +187,7 @@ int v3FileOpen(RuntimeFile* file, const char* path, u32 flags, u32 lockMode) {
     st.st_size = 0;
   }
   file->descriptor = fd;
-  file->length = haveLength ? static_cast<u64>(st.st_size) : 0;
+  file->length = static_cast<u64>(st.st_size);
   const off_t position = ::lseek(fd, 0, SEEK_CUR);
   file->position = position >= 0 ? static_cast<u64>(position) : ((flags & V3_FILE_APPEND) ? file->length : 0);
   file->isOpen = 1;

@@ -12,6 +12,7 @@ inline constexpr int V3_HTTP_EIO = -2;       // connect, send or response header
 inline constexpr int V3_HTTP_ENOMEM = -3;
 inline constexpr int V3_HTTP_ENULL = -4;
 inline constexpr int V3_HTTP_ESTATE = -6;
+inline constexpr int V3_HTTP_EADDRESS = -7;  // the server's address is one no server can have
 
 inline constexpr u64 V3_HTTP_HOST_MAX = 287;
 // A response header longer than this is refused as a failed header read: a server cannot exhaust memory.
@@ -37,6 +38,10 @@ struct HTTPConnection {  // zero it before v3HTTPOpen
   u32 headerReady;
 };
 
+// Takes the URL's host and port and, without a proxy, looks the host up. Proxy credentials are kept only
+// when a proxy is given (address and port non-zero): a direct request never carries them. -7 for a host at
+// an address no server can have (v3NetAddressForbidden): resolved directly, or written as an address
+// when a proxy would reach it.
 [[nodiscard]] int v3HTTPOpen(HTTPConnection* connection, const char* url, u32 proxyAddress, u16 proxyPort,
                              const char* proxyUser, const char* proxyPassword, const char* user,
                              const char* password);

@@ -149,16 +149,22 @@ int v3HTTPOpen(HTTPConnection* c, const char* url, u32 proxyAddress, u16 proxyPo
     }
     c->serverPort = static_cast<u16>(port);
   }
-  if (proxyAddress != 0 && proxyPort != 0) {
+  const bool viaProxy = proxyAddress != 0 && proxyPort != 0;
+  if (viaProxy) {
     c->proxyAddress = proxyAddress;
     c->proxyPort = proxyPort;
     c->serverAddress = 0;
+    // The proxy resolves names itself; an address in the URL can still be refused here.
+    u32 written = 0;
+    if (v3NetParseAddress(&written, name) && v3NetAddressForbidden(written)) return V3_HTTP_EADDRESS;
   } else {
     c->proxyAddress = 0;
     c->proxyPort = 0;
     if (v3NetLookup(&c->serverAddress, 1, name) != 1) return V3_HTTP_EURL;
+    if (v3NetAddressForbidden(c->serverAddress)) return V3_HTTP_EADDRESS;
   }
-  if (proxyUser != nullptr && proxyPassword != nullptr) {
+  // Proxy credentials are for the proxy alone: a direct connection would hand them to the server.
+  if (viaProxy && proxyUser != nullptr && proxyPassword != nullptr) {
     c->proxyAuthorization = BasicCredentials("Proxy-Authorization: ", proxyUser, proxyPassword);
     if (c->proxyAuthorization == nullptr) return V3_HTTP_ENOMEM;
   }

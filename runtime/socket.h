@@ -48,6 +48,13 @@ int v3NetClose(v3Socket* socket);
 // Resolves a host name or dotted address with the system's re-entrant resolver; stores at most capacity
 // addresses and returns how many.
 [[nodiscard]] u32 v3NetLookup(u32* addresses, u32 capacity, const char* host);
+// True for text that is an IPv4 address in any of the forms a resolver takes as one ("169.254.169.254",
+// "0xa9fea9fe"), with the address stored; no lookup is made.
+[[nodiscard]] bool v3NetParseAddress(u32* address, const char* text);
+// True for an address no server can have: "this network" 0.0.0.0/8, link-local 169.254.0.0/16 (where
+// cloud machines keep their metadata service), multicast 224.0.0.0/4 and the broadcast 255.255.255.255.
+// Loopback and private ranges are allowed: a local project runs there.
+[[nodiscard]] bool v3NetAddressForbidden(u32 address);
 
 // Test seam: the system send, so a test can watch the pieces handed to it. Null restores the system's.
 void v3NetSetSendCall(long (*send)(int descriptor, const void* data, u64 length));

@@ -185,3 +185,15 @@ u32 v3NetLookup(u32* addresses, u32 capacity, const char* host) {
   ::freeaddrinfo(found);
   return stored;
 }
+
+bool v3NetParseAddress(u32* address, const char* text) {
+  in_addr parsed{};
+  if (address == nullptr || text == nullptr || ::inet_aton(text, &parsed) == 0) return false;
+  *address = ntohl(parsed.s_addr);
+  return true;
+}
+
+bool v3NetAddressForbidden(u32 address) {
+  const u32 first = address >> 24;
+  return first == 0 || (address >> 16) == 0xA9FE || (first >= 224 && first <= 239) || address == 0xFFFFFFFFu;
+}

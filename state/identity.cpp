@@ -16,7 +16,7 @@ int LoadUserId(u8 buffer[8]) {
   return rc == 0 && got == 8 ? 0 : -1;
 }
 
-int SaveUserId(const u8 buffer[8]) { return v3FileReplace(kUserIdFileName, buffer, 8) == 0 ? 0 : -1; }
+int SaveUserId(const u8 buffer[8]) { return v3FileReplace(kUserIdFileName, buffer, 8, V3_FILE_PRIVATE) == 0 ? 0 : -1; }
 
 namespace {
 

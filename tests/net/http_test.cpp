@@ -199,6 +199,58 @@ TEST_F(HttpTest, ProxyGetsTheAbsoluteUrlWithAndWithoutCredentials) {
   }
 }
 
+TEST_F(HttpTest, ProxyCredentialsNeverGoToTheServerItself) {
+  // A proxy that did not resolve (address 0) or whose port reads as 0 means a direct connection: the
+  // server, which a hostile assignment server may choose, must not receive the proxy's password.
+  std::snprintf(g_clientSettings.proxyUser, sizeof g_clientSettings.proxyUser, "Aladdin");
+  std::snprintf(g_clientSettings.proxyPassword, sizeof g_clientSettings.proxyPassword, "open sesame");
+  for (const auto& [address, port] : {std::pair<u32, u16>{0, 3128}, std::pair<u32, u16>{0x7F000001, 0}}) {
+    ReplayPeer peer("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nPONG");
+    g_clientSettings.proxyAddress = address;
+    g_clientSettings.proxyPort = port;
+    char reply[4];
+    ASSERT_EQ(ServerExchange("127.0.0.1", peer.port(), "PING", 4, reply, 4, 0, nullptr), 0);
+    const std::string request = peer.Request();
+    EXPECT_EQ(request.find("Proxy-Authorization"), std::string::npos) << request;
+    EXPECT_EQ(request.rfind("POST http://127.0.0.1:", 0), 0u) << request;
+  }
+}
+
+TEST_F(HttpTest, AddressesNoServerCanHaveAreRefusedBeforeAnyConnection) {
+  const struct {
+    const char* host;
+    bool viaProxy;
+    int rc;
+  } cases[] = {
+      {"0.0.0.0", false, -7},         {"0.1.2.3", false, -7},         {"169.254.169.254", false, -7},
+      {"169.254.0.1", false, -7},     {"224.0.0.1", false, -7},       {"239.255.255.250", false, -7},
+      {"255.255.255.255", false, -7}, {"0xa9fea9fe", false, -7},      {"169.254.169.254", true, -7},
+      {"127.0.0.1", false, 0},        {"10.1.2.3", false, 0},         {"223.255.255.255", false, 0},
+      {"169.255.0.1", false, 0},      {"240.0.0.1", false, 0},        {"metadata.example", true, 0},
+  };
+  for (const auto& k : cases) {
+    HTTPConnection record{};
+    const std::string url = std::string("http://") + k.host + ":8080/";
+    EXPECT_EQ(v3HTTPOpen(&record, url.c_str(), k.viaProxy ? 0x7F000001 : 0, k.viaProxy ? 3128 : 0, nullptr, nullptr,
+                         nullptr, nullptr),
+              k.rc)
+        << k.host << (k.viaProxy ? " through a proxy" : "");
+    v3HTTPClose(&record);
+  }
+  // The exchange and the download say why they failed.
+  TempDir dir{true};
+  testing::internal::CaptureStdout();
+  g_settings.verbosity = 3;
+  LogSetConsoleEcho(1);
+  char reply[4];
+  EXPECT_EQ(ServerExchange("169.254.169.254", 80, "PING", 4, reply, 4, 0, nullptr), -1);
+  EXPECT_EQ(HTTPDownloadFile("224.0.0.9", "/Core_1.qvn", "bundle.qvn", 1024), -1);
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_NE(out.find("- Refusing server 169.254.169.254:80: no project server has that address\n"), std::string::npos)
+      << out;
+  EXPECT_NE(out.find("- Refusing server 224.0.0.9: no project server has that address\n"), std::string::npos) << out;
+}
+
 TEST_F(HttpTest, ExchangeReadsPastStatus100AndDropsALeadingLineEnd) {
   ReplayPeer peer("HTTP/1.1 100 Continue\r\n\r\n\r\n12345678");
   char reply[8];

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "runtime/file.h"
+#include "runtime/file_replace.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -43,7 +44,7 @@ INSTANTIATE_TEST_SUITE_P(
                       OpenCase{"write with shared lock", V3_FILE_WRITE, V3_LOCK_SHARED, true, -13},
                       OpenCase{"truncate without write", V3_FILE_READ | V3_FILE_TRUNCATE, 0, true, -13},
                       OpenCase{"no access bit", V3_FILE_CREATE, 0, true, -13},
-                      OpenCase{"flags 256", 256 | V3_FILE_READ, 0, true, -13},
+                      OpenCase{"flags 512", 512 | V3_FILE_READ, 0, true, -13},
                       OpenCase{"lock mode 4", V3_FILE_READ, 4, true, -13},
                       OpenCase{"lock mode 3 recorded", V3_FILE_READ, 3, true, 0},
                       OpenCase{"test existing", V3_FILE_TEST | V3_FILE_READ, 0, true, 0},
@@ -269,6 +270,75 @@ TEST(FileCreate, DataFilesAreNeverExecutable) {
   struct stat st;
   ASSERT_EQ(stat(dir.Path("data.dat").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0644u);
+}
+
+TEST(FileCreate, SettingsAreTheOwnersAloneAndACoreIsNotOthersToRun) {
+  TempDir dir;
+  const mode_t previous = umask(022);
+  const struct {
+    const char* name;
+    u32 mode;
+    mode_t expected;
+  } cases[] = {{"data.dat", 0, 0644}, {"client.cfg", V3_FILE_PRIVATE, 0600}, {"QvnCore_1.exe", V3_FILE_EXECUTABLE, 0750}};
+  for (const auto& c : cases) {
+    // a temporary left world-readable by an earlier crash does not pass its rights on
+    WriteText(dir.Path(c.name) + ".new", "left over");
+    chmod((dir.Path(c.name) + ".new").c_str(), 0666);
+    ASSERT_EQ(v3FileReplace(dir.Path(c.name).c_str(), "new", 3, c.mode), 0) << c.name;
+    struct stat st;
+    ASSERT_EQ(stat(dir.Path(c.name).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, c.expected) << c.name;
+    EXPECT_EQ(ReadText(dir.Path(c.name)), "new");
+  }
+  // An existing settings file opened for a private use loses what others could read.
+  WriteText(dir.Path("old.cfg"), "proxy_passwd=secret\n");
+  chmod(dir.Path("old.cfg").c_str(), 0644);
+  RuntimeFile file{};
+  ASSERT_EQ(v3FileOpen(&file, dir.Path("old.cfg").c_str(), V3_FILE_WRITE | V3_FILE_PRIVATE, 0), 0);
+  v3FileClose(&file);
+  umask(previous);
+  struct stat st;
+  ASSERT_EQ(stat(dir.Path("old.cfg").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+}
+
+TEST(FileOpen, OnlyARegularFileNamedDirectlyIsOpened) {
+  TempDir dir;
+  // What another user could plant under a name the client writes: the target of a link keeps its content
+  // and rights whatever the open asks, and a FIFO refuses at once instead of blocking the client.
+  WriteText(dir.Path("precious.txt"), "keep me");
+  chmod(dir.Path("precious.txt").c_str(), 0600);
+  ASSERT_EQ(symlink(dir.Path("precious.txt").c_str(), dir.Path("wudata_00.dat").c_str()), 0);
+  ASSERT_EQ(symlink(dir.Path("precious.txt").c_str(), dir.Path("QvnCore_1.exe.new").c_str()), 0);
+  ASSERT_EQ(symlink(dir.Path("nowhere").c_str(), dir.Path("dangling").c_str()), 0);
+  ASSERT_EQ(mkfifo(dir.Path("fifo").c_str(), 0644), 0);
+  ASSERT_EQ(mkdir(dir.Path("directory").c_str(), 0750), 0);
+  const struct {
+    const char* name;
+    u32 flags;
+  } cases[] = {
+      {"wudata_00.dat", V3_FILE_WRITE | V3_FILE_CREATE | V3_FILE_TRUNCATE},
+      {"wudata_00.dat", V3_FILE_READ},
+      {"QvnCore_1.exe.new", V3_FILE_WRITE | V3_FILE_CREATE | V3_FILE_TRUNCATE | V3_FILE_EXECUTABLE},
+      {"dangling", V3_FILE_WRITE | V3_FILE_CREATE},
+      {"fifo", V3_FILE_READ},
+      {"fifo", V3_FILE_WRITE | V3_FILE_CREATE | V3_FILE_TRUNCATE},
+      {"directory", V3_FILE_READ},
+  };
+  for (const auto& c : cases) {
+    RuntimeFile file{};
+    EXPECT_EQ(v3FileOpen(&file, dir.Path(c.name).c_str(), c.flags, 0), -1) << c.name << " " << c.flags;
+    EXPECT_EQ(file.isOpen, 0u);
+  }
+  struct stat st;
+  ASSERT_EQ(stat(dir.Path("precious.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+  EXPECT_EQ(ReadText(dir.Path("precious.txt")), "keep me");
+  EXPECT_NE(lstat(dir.Path("nowhere").c_str(), &st), 0) << "nothing is created through a dangling link";
+  // Replacing a file whose temporary name is a planted link removes the link, not its target.
+  ASSERT_EQ(v3FileReplace(dir.Path("QvnCore_1.exe").c_str(), "core", 4, V3_FILE_EXECUTABLE), 0);
+  EXPECT_EQ(ReadText(dir.Path("precious.txt")), "keep me");
+  EXPECT_EQ(ReadText(dir.Path("QvnCore_1.exe")), "core");
 }
 
 TEST(FileDelete, WipesOnlyARegularFileWithASingleName) {
