@@ -69,14 +69,31 @@ bool StatusPageExists() {
   return v3FileInfo(&info, kStatusPageFileName) == 0 && info.size > 0;
 }
 
+// The client runs the cores it finds in its directories: a directory another user could write to would
+// let them plant one. Such a directory ends the client as the other fatal start-up failures do.
+void RequireOwnDirectory(const char* path, const char* name) {
+  const int trust = v3DirTrust(path);
+  if (trust == V3_DIR_OURS) return;
+  if (trust == V3_DIR_FOREIGN_OWNER) {
+    LOG_AT(2, "+ The %s belongs to another user; no core will run from it, exiting.\n", name);
+  } else if (trust == V3_DIR_SHARED_WRITE) {
+    LOG_AT(2, "+ Other users can write to the %s; no core will run from it, exiting.\n", name);
+  } else {
+    LOG_AT(2, "+ Could not examine the %s, exiting.\n", name);
+  }
+  v3ProcessExit(-1);
+}
+
 void EnsureWorkDirectory() {
   RuntimeDir dir{};
-  if (v3DirOpen(&dir, kWorkDirectory, V3_DIR_TEST) == 0) return;
-  LOG_AT(3, "Work directory not found. Creating...\n");
-  if (v3DirOpen(&dir, kWorkDirectory, V3_DIR_CREATE) != 0) {
-    LOG_AT(2, "+ Could not access or create work directory, exiting.\n");
-    v3ProcessExit(-1);
+  if (v3DirOpen(&dir, kWorkDirectory, V3_DIR_TEST) != 0) {
+    LOG_AT(3, "Work directory not found. Creating...\n");
+    if (v3DirOpen(&dir, kWorkDirectory, V3_DIR_CREATE) != 0) {
+      LOG_AT(2, "+ Could not access or create work directory, exiting.\n");
+      v3ProcessExit(-1);
+    }
   }
+  RequireOwnDirectory(kWorkDirectory, "work directory");
 }
 
 }  // namespace
@@ -87,6 +104,7 @@ int StartClient(RunOptions* options) {
   OpenLog();
   PrintBanner();
   LogArguments();
+  RequireOwnDirectory(".", "working directory");
   SetUserIdSource(GetUserId);  // a new installation asks the assignment servers for its ID
   LoadConfiguration(options);
   if (!StatusPageExists()) WriteStatusPage();

@@ -98,6 +98,14 @@ inline constexpr u32 V3_DIR_CREATE = 4;  // with every missing parent; an existi
 [[nodiscard]] int v3DirRead(RuntimeDir* dir, char* name, u64 capacity);
 int v3DirClose(RuntimeDir* dir);
 
+inline constexpr int V3_DIR_OURS = 0;
+inline constexpr int V3_DIR_FOREIGN_OWNER = 1;  // owned by another user than the effective one
+inline constexpr int V3_DIR_SHARED_WRITE = 2;   // other users, or a group not the user's primary one, may write
+// Whether anyone but the effective user could change what the directory holds (a link is followed to the
+// directory it names). A group-writable directory of the user's own primary group is the user's (a
+// user-private group with umask 002). One of the three values above, or the file service's code.
+[[nodiscard]] int v3DirTrust(const char* path);
+
 // Test seam: the system calls through which file contents are written and synced, so a test can force
 // a full disk or a failed sync, or watch the blocks written. Null restores the system's own.
 struct FilePlatform {

@@ -387,6 +387,17 @@ int v3DirRead(RuntimeDir* dir, char* name, u64 capacity) {
   return 0;
 }
 
+int v3DirTrust(const char* path) {
+  char normalised[V3_PATH_MAX + 1];
+  if (v3PathNormalise(normalised, path) != 0) return V3_FILE_EDIRPATH;
+  struct stat st;
+  if (::stat(normalised, &st) != 0) return errno == ENOENT || errno == ENOTDIR ? V3_FILE_ENOENT : V3_FILE_EFAIL;
+  if (st.st_uid != ::geteuid()) return V3_DIR_FOREIGN_OWNER;
+  // The sticky bit does not help: others could still plant a core that is missing.
+  if ((st.st_mode & S_IWOTH) || ((st.st_mode & S_IWGRP) && st.st_gid != ::getegid())) return V3_DIR_SHARED_WRITE;
+  return V3_DIR_OURS;
+}
+
 int v3DirClose(RuntimeDir* dir) {
   if (dir == nullptr || !dir->isOpen) return V3_FILE_ESTATE;
   dir->isOpen = 0;

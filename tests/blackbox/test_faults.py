@@ -73,6 +73,41 @@ class Files(unittest.TestCase):
             self.assertEqual(mode & 0o111, 0, "%s is %o" % (name, mode))
             self.assertEqual(mode & 0o600, 0o600, "%s is %o" % (name, mode))
 
+    def test_a_directory_others_can_write_is_refused_before_any_core_runs(self):
+        # (what to change, the directory's mode, its group, the word in the message); None: not as this user
+        own = os.getegid()
+        foreign = 65534 if own != 65534 else 65533
+        cases = [(".", 0o757, own, "Other users can write to the working directory"),
+                 ("work", 0o777, own, "Other users can write to the work directory"),
+                 (".", 0o770, foreign, "Other users can write to the working directory"),
+                 (".", 0o775, own, None),  # a user-private group with umask 002 is the user's own
+                 ("work", 0o1777, own, "Other users can write to the work directory")]
+        if os.geteuid() == 0:
+            cases.append((".", 0o700, "nobody", "The working directory belongs to another user"))
+        for where, mode, group, refusal in cases:
+            with self.subTest(where=where, mode=oct(mode), group=group):
+                wd = workdir(self, queue=queue([entry(2, received=NOW - 60, completed=NOW - 30)]))
+                target = os.path.join(wd, where)
+                if where != ".":
+                    os.mkdir(target)
+                if group == "nobody":
+                    os.chown(target, 65534, 65534)
+                elif group != own:
+                    if os.geteuid() != 0:
+                        continue  # only root can hand a directory to a group it is not in
+                    os.chown(target, -1, group)
+                os.chmod(target, mode)
+                client = Client(["-queueinfo"], workdir=wd)
+                self.addCleanup(client.close)
+                status, out = client.finish(timeout=30)
+                os.chmod(target, 0o700)
+                if refusal is None:
+                    self.assertEqual(status, 0, out)
+                    continue
+                self.assertEqual(status, 255, out)
+                self.assertIn(refusal + "; no core will run from it, exiting.\n", unstamped(out))
+                self.assertNotIn("EMPTY", out)  # the queue listing was never reached
+
     def test_a_closed_console_does_not_end_the_client(self):
         wd = workdir(self, queue=queue([entry(2, received=NOW - 60, completed=NOW - 30)]))
         reader, writer = os.pipe()
