@@ -13,7 +13,7 @@ int main(int argc, char** argv) {
   }
   LogSetConsoleEcho(0);
   const auto start = std::chrono::steady_clock::now();
-  const int rc = UnzipCore(argv[1], argv[2]);
+  const int rc = UnzipCore(0x65, argv[1], argv[2]);
   const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
   std::printf("%.4f\n", took.count());
   return rc == 0 ? 0 : 1;

@@ -8,6 +8,7 @@
 #include "client/unit_progress.h"
 #include "runtime/file.h"
 #include "runtime/process.h"
+#include "runtime/strings.h"
 
 namespace {
 
@@ -44,6 +45,14 @@ class LineReader {
   std::string pending_;
 };
 
+// The core's own text goes to the console and the log: its control bytes are shown as "?" (its line
+// ends stay line ends).
+void LogCoreLine(std::string* line) {
+  const bool ended = !line->empty() && line->back() == '\n';
+  v3MaskControls(line->data(), line->size() - (ended ? 1 : 0));
+  LOG_AT(3, "%s", line->c_str());
+}
+
 bool ReportsProgress(const std::string& line) {
   return line.rfind("Finished", 0) == 0 || line.rfind("Writing local files", 0) == 0;
 }
@@ -66,13 +75,13 @@ void CoreOutputWatcher(void* raw) {
     std::string line;
     while (watch->stop.load() == 0) {
       if (reader.Next(&line, false)) {
-        LOG_AT(3, "%s", line.c_str());
+        LogCoreLine(&line);
         if (ReportsProgress(line)) (void)CheckUnitProgress();
       } else {
         v3Sleep(500);
       }
     }
-    while (reader.Next(&line, true)) LOG_AT(3, "%s", line.c_str());
+    while (reader.Next(&line, true)) LogCoreLine(&line);
     v3FileClose(&file);
   }
   watch->done = 1;

@@ -36,8 +36,9 @@ int DigestPayload(const u8* payload, u64 length, u8 digest[V3_DIGEST_SIZE]) {
   return rc == 0 ? ended : rc;
 }
 
-// Checks the signature bytes against the digest with the built-in key; logs and returns 0 or -1.
-int CheckSignature(const u8* bytes, u64 length, const u8 digest[V3_DIGEST_SIZE]) {
+// Checks the signature bytes against the digest with the built-in key; logs and returns 0 with the signing
+// time, or -1.
+int CheckSignature(const u8* bytes, u64 length, const u8 digest[V3_DIGEST_SIZE], s64* signedAtOut) {
   SignatureRecord signature{};
   u64 consumed = 0;
   if (v3SignatureLoad(&signature, &consumed, bytes, length) != 0) {
@@ -67,6 +68,7 @@ int CheckSignature(const u8* bytes, u64 length, const u8 digest[V3_DIGEST_SIZE])
     LOG_AT(3, "Signature is VALID\n");
     LogTime("Created", key.validFrom);
     LogTime("Signed", signedAt.seconds);
+    *signedAtOut = signedAt.seconds;
   }
   v3KeyFree(&key);
   v3SignatureFree(&signature);
@@ -106,8 +108,9 @@ int VerifyBundleImage(const u8* image, u64 size, BundlePayload* payload) {
     LOG_AT(3, "Error reading signature from downloaded core file.\n");
     return -1;
   }
-  if (CheckSignature(image + kBundleHeaderSize + payloadLength, signatureLength, digest) != 0) return -1;
-  *payload = BundlePayload{image + kBundleHeaderSize, payloadLength};
+  s64 signedAt = 0;
+  if (CheckSignature(image + kBundleHeaderSize + payloadLength, signatureLength, digest, &signedAt) != 0) return -1;
+  *payload = BundlePayload{image + kBundleHeaderSize, payloadLength, signedAt};
   return 0;
 }
 

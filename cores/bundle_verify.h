@@ -17,10 +17,11 @@ inline constexpr u64 kBundleSignatureMax = 34 + 65536 / 8;
 // A bundle is read whole into memory: a hostile or mistaken location cannot make it larger than this.
 inline constexpr u64 kBundleSizeMax = 64ull << 20;
 
-// Where an authentic bundle's payload lies within its image.
+// Where an authentic bundle's payload lies within its image, and when it was signed.
 struct BundlePayload {
   const u8* data;
   u64 length;
+  s64 signedAt;  // seconds since 2000-01-01 UTC, from the verified signature
 };
 
 // Verifies an image of a whole bundle file (the bytes after the signature are not examined): 0 with the

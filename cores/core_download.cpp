@@ -6,7 +6,9 @@
 
 #include "base/log.h"
 #include "base/settings.h"
+#include "build_config.h"
 #include "cores/bundle_verify.h"
+#include "cores/core_signing_record.h"
 #include "net/http_exchange.h"
 #include "runtime/codec.h"
 #include "runtime/file.h"
@@ -16,21 +18,24 @@
 
 namespace {
 
-constexpr u64 kCodecPiece = 4096;  // small input pieces keep a bomb's output within reach of the cap
+// Input and output move in pieces of this size.
+constexpr u64 kCorePiece = 131072;
 
 // Decompresses exactly the payload into out, which must hold one whole bzip2 stream ending within it and
-// expanding to at most kCoreSizeMax bytes. 0, or -1 after logging which step failed.
+// expanding to at most kCoreSizeMax bytes. The cap is the output buffer's own, so a payload that expands
+// without end is refused the moment it would pass it. 0, or -1 after logging which step failed.
 int Decompress(const BundlePayload& payload, ByteBuffer* out) {
   CodecStream stream{};
-  if (v3DecompressInit(out, &stream, v3Bzip2EncodeInit, v3Bzip2EncodeUpdate, v3Bzip2EncodeEnd, v3Bzip2DecodeInit,
+  if (v3BufferInit(out, 4096, V3_BUFFER_FIFO, 4096, nullptr, 0) != 0 || v3BufferSetLimit(out, kCoreSizeMax) != 0 ||
+      v3DecompressInit(out, &stream, v3Bzip2EncodeInit, v3Bzip2EncodeUpdate, v3Bzip2EncodeEnd, v3Bzip2DecodeInit,
                        v3Bzip2DecodeUpdate, v3Bzip2DecodeEnd, V3_CODEC_DECODE, 0, nullptr) != 0) {
     LOG_AT(3, "UnzipCore: Couldn't v3DecompressInit\n");
     return -1;
   }
   bool failed = false;
-  for (u64 at = 0; at < payload.length && !failed; at += kCodecPiece) {
-    const u64 piece = payload.length - at < kCodecPiece ? payload.length - at : kCodecPiece;
-    failed = v3Decompress(out, &stream, payload.data + at, piece) != 0 || v3BufferLength(out) > kCoreSizeMax;
+  for (u64 at = 0; at < payload.length && !failed; at += kCorePiece) {
+    const u64 piece = payload.length - at < kCorePiece ? payload.length - at : kCorePiece;
+    failed = v3Decompress(out, &stream, payload.data + at, piece) != 0;
   }
   // Only the signed bytes count: a stream they do not complete is not a core.
   if (failed || !v3Bzip2DecodeComplete(&stream)) {
@@ -45,15 +50,46 @@ int Decompress(const BundlePayload& payload, ByteBuffer* out) {
   return 0;
 }
 
-// Writes the decompressed core beside the old one and renames it over it, executable. 0 or -1 (logged).
+// Writes the decompressed core beside the old one, in pieces, and renames it over it, executable. 0 or -1
+// (logged).
 int InstallCore(const char* coreFile, ByteBuffer* out) {
   const u64 size = v3BufferLength(out);
-  const u8* data = size > 0 ? v3BufferData(out) : nullptr;
-  if (v3FileReplace(coreFile, data, size, V3_FILE_EXECUTABLE) != 0) {
+  FileReplacement replacement{};
+  if (v3ReplaceBegin(&replacement, coreFile, V3_FILE_EXECUTABLE) != 0) {
+    LOG_AT(3, "- Couldn't open file %s \n", coreFile);
+    return -1;
+  }
+  static thread_local u8 piece[kCorePiece];
+  for (u64 length; (length = v3BufferRead(piece, sizeof piece, out)) > 0;) {
+    if (v3ReplaceWrite(&replacement, piece, length) != 0) {
+      LOG_AT(3, "Error writing %u bytes to output file\n", static_cast<u32>(length));
+      v3ReplaceAbandon(&replacement);
+      return -1;
+    }
+  }
+  if (v3ReplaceCommit(&replacement) != 0) {
     LOG_AT(3, "Error writing %u bytes to output file\n", static_cast<u32>(size));
     return -1;
   }
   LOG_AT(3, "Decompressed %s (%u bytes) successfully\n", coreFile, static_cast<u32>(size));
+  return 0;
+}
+
+// A validly signed bundle may still be one the client must not take: signed before the release's floor,
+// or before the newest one already accepted for this core number (a replayed old core). 0 or -1 (logged).
+int CheckSigningTime(u32 coreNumber, s64 signedAt, CoreSigningRecord* record) {
+  if (signedAt < static_cast<s64>(QVN_CORE_MIN_SIGNED)) {
+    LOG_AT(3, "Core was signed before the oldest signing time this client accepts.\n");
+    return -1;
+  }
+  if (LoadSigningRecord(record) < 0) {
+    LOG_AT(3, "- %s is damaged; it starts afresh\n", kSigningRecordFileName);
+  }
+  s64 accepted = 0;
+  if (AcceptedSigningTime(record, coreNumber, &accepted) && signedAt < accepted) {
+    LOG_AT(3, "Core was signed before the one already accepted for this core number.\n");
+    return -1;
+  }
   return 0;
 }
 
@@ -79,7 +115,7 @@ bool CoreRequest(const char* location, u8 downloadOption, const char* bundleName
   return written >= 0 && static_cast<u64>(written) < pathCapacity;
 }
 
-int UnzipCore(const char* bundleFile, const char* coreFile) {
+int UnzipCore(u32 coreNumber, const char* bundleFile, const char* coreFile) {
   LOG_AT(3, "Verifying core %s...\n", bundleFile);
   // The bundle is read once: the bytes verified are the bytes unpacked, whatever happens to the file.
   u8* image = nullptr;
@@ -89,7 +125,9 @@ int UnzipCore(const char* bundleFile, const char* coreFile) {
   if (read != 0) {
     LOG_AT(3, read == -1 ? "Error opening compressed core file\n" : "Could not read compressed core for verification.\n");
   }
-  if (read != 0 || VerifyBundleImage(image, size, &payload) != 0) {
+  static thread_local CoreSigningRecord record;
+  if (read != 0 || VerifyBundleImage(image, size, &payload) != 0 ||
+      CheckSigningTime(coreNumber, payload.signedAt, &record) != 0) {
     LOG_AT(3, "Failed to verify core\n");
     v3MemFree(image);
     return -1;
@@ -101,6 +139,9 @@ int UnzipCore(const char* bundleFile, const char* coreFile) {
   if (rc == 0) rc = InstallCore(coreFile, &out);
   // A verified core that could not be unpacked is gone rather than half there: the next pass downloads it.
   if (rc != 0) (void)v3FileDelete(coreFile);
+  if (rc == 0 && NoteSigningTime(&record, coreNumber, payload.signedAt) && SaveSigningRecord(&record) != 0) {
+    LOG_AT(3, "- Could not save %s\n", kSigningRecordFileName);
+  }
   v3BufferFree(&out);
   v3MemFree(image);
   return rc;
@@ -119,7 +160,7 @@ int DownloadCore(u32 coreNumber, const char* coreFile, const char* location, u8 
     LOG_AT(6, "Downloading core (%s from %s)\n", path, host);
     if (HTTPDownloadFile(host, path, bundle, kBundleSizeMax) != 0) {
       failedStep = "download";
-    } else if (UnzipCore(bundle, coreFile) != 0) {
+    } else if (UnzipCore(coreNumber, bundle, coreFile) != 0) {
       failedStep = "extract";
     }
   }

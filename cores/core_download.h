@@ -16,6 +16,8 @@ inline constexpr u64 kCoreSizeMax = 512ull << 20;
 // Fetches the core's bundle from location, verifies it and installs it as coreFile; 0 when installed. The
 // bundle is deleted whatever the outcome.
 [[nodiscard]] int DownloadCore(u32 coreNumber, const char* coreFile, const char* location, u8 downloadOption);
-// Verifies the bundle and, when authentic, installs its payload as coreFile: 0, or -1 (logged). A bundle
-// that fails verification leaves the old core untouched; one that fails to unpack removes it.
-[[nodiscard]] int UnzipCore(const char* bundleFile, const char* coreFile);
+// Verifies the bundle and, when authentic and signed no earlier than the newest bundle already accepted for
+// coreNumber (and than the build's QVN_CORE_MIN_SIGNED), installs its payload as coreFile and records its
+// signing time in coresigned.dat: 0, or -1 (logged). A bundle refused leaves the old core untouched; one
+// that fails to unpack removes it.
+[[nodiscard]] int UnzipCore(u32 coreNumber, const char* bundleFile, const char* coreFile);

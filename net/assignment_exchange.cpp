@@ -9,6 +9,7 @@
 #include "net/http_exchange.h"
 #include "runtime/byte_order.h"
 #include "runtime/format.h"
+#include "runtime/strings.h"
 #include "state/client_config.h"
 #include "state/identity.h"
 
@@ -89,6 +90,7 @@ int RequestAssignment(u8 reply[kAssignReplySize], float performanceFraction) {
          (address >> 8) & 0xFF, address & 0xFF);
   char news[kAssignNewsSize + 1];
   AssignmentNews(reply, news);
+  v3MaskControls(news, std::strlen(news));
   LOG_AT(3, "+ News From Quorvane: %s\n", news);
   return 0;
 }

@@ -24,7 +24,7 @@ int v3BufferInit(ByteBuffer* b, u64 initialSize, u32 mode, u64 growthStep, const
   if (mode != V3_BUFFER_FIFO && mode != V3_BUFFER_STACK) return -3;
   auto* storage = static_cast<u8*>(v3MemAlloc(initialSize, V3_MEM_NORMAL));
   if (storage == nullptr) return -1;
-  *b = ByteBuffer{0, initialSize, growthStep, 0, 0, storage, mode};
+  *b = ByteBuffer{0, initialSize, growthStep, 0, 0, storage, mode, 0};
   return data != nullptr ? v3BufferWrite(b, data, length) : 0;
 }
 
@@ -32,12 +32,14 @@ int v3BufferWrite(ByteBuffer* b, const void* data, u64 length) {
   if (b == nullptr || b->mode == 0) return -4;
   if (length == 0) return 0;
   if (data == nullptr) return -4;
+  if (b->limit != 0 && (b->held >= b->limit || length > b->limit - b->held)) return -2;
   if (length > b->capacity - b->held) {
     if (b->growthStep == 0) return -2;
     const u64 shortfall = length - (b->capacity - b->held);
     const u64 steps = shortfall / b->growthStep + (shortfall % b->growthStep != 0);
     if (steps > (UINT64_MAX - b->capacity) / b->growthStep) return -1;
-    const u64 capacity = b->capacity + steps * b->growthStep;
+    u64 capacity = b->capacity + steps * b->growthStep;
+    if (b->limit != 0 && capacity > b->limit) capacity = b->limit;
     Compact(b);
     auto* grown = static_cast<u8*>(v3MemRealloc(b->storage, capacity, V3_MEM_NORMAL));
     if (grown == nullptr) return -1;
@@ -48,6 +50,12 @@ int v3BufferWrite(ByteBuffer* b, const void* data, u64 length) {
   std::memcpy(b->storage + b->writePosition, data, length);
   b->writePosition += length;
   b->held += length;
+  return 0;
+}
+
+int v3BufferSetLimit(ByteBuffer* b, u64 limit) {
+  if (b == nullptr || b->mode == 0) return -4;
+  b->limit = limit;
   return 0;
 }
 

@@ -128,3 +128,10 @@ int v3StrToNum(void* result, u32 width, u32 signedness, const char** end, const 
   StoreResult(result, width, magnitude, negative);
   return 0;
 }
+
+void v3MaskControls(char* text, u64 length) {
+  for (u64 i = 0; i < length; ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if ((c < 0x20 && c != '\t') || c == 0x7F) text[i] = '?';
+  }
+}

@@ -23,3 +23,6 @@
 // stores its position in *end when end is not null. 0, or -1 for out-of-range values, a '-' on an
 // unsigned conversion, a bad base or width, or null arguments.
 [[nodiscard]] int v3StrToNum(void* result, u32 width, u32 signedness, const char** end, const char* text, u32 base);
+// Replaces every control byte among the first length bytes (below 0x20 but tab, and 0x7F) with "?", so
+// that text from a server or a core cannot drive the terminal it is shown on.
+void v3MaskControls(char* text, u64 length);

@@ -80,8 +80,11 @@ class RoadOfAUnit(ExchangeTest):
     def test_first_run_gets_its_id_then_fetches_runs_and_returns_a_unit(self):
         payload = bytes(range(256)) * 40
         self.project.units.append(Unit(core=0x65, payload=payload, deadline=86400, name="Gromacs"))
+        # text from the server and from the core reaches the console with its control bytes shown as "?"
+        self.project.news = "Welcome to the stand-in\x1b[2J project\x07"
         wd = self.workdir(user_id=None)
-        client = self.start(wd, ["-verbosity", "4"], env={"QVN_CORE_STEPS": "2", "QVN_CORE_STEP_MS": "10"})
+        client = self.start(wd, ["-verbosity", "4"], env={"QVN_CORE_STEPS": "2", "QVN_CORE_STEP_MS": "10",
+                                                          "QVN_CORE_SAY": "\x1b]0;owned\x07\tcore\rsays hi"})
         self.wait_log(client, "Thank you for your contribution to Quorvane.\n")
         log = unstamped(client.log())
 
@@ -103,8 +106,10 @@ class RoadOfAUnit(ExchangeTest):
         assign = body_of(self.project.requests["primary"][1])
         self.assertEqual(be32(assign, 0), 10)
         self.assertEqual(struct.unpack_from(">Q", assign, 16)[0], 0x10000002A)
-        self.assertIn("- Successful: assigned to (127.0.0.4).\n+ News From Quorvane: Welcome to the stand-in "
-                      "project\n", log)
+        self.assertIn("- Successful: assigned to (127.0.0.4).\n+ News From Quorvane: Welcome to the stand-in?[2J "
+                      "project?\n", log)
+        self.assertIn("?]0;owned?\tcore?says hi\n", log)
+        self.assertNotIn("\x1b", client.output())
         work = self.project.requests["work"][0]
         self.assertTrue(work.startswith(b"POST http://127.0.0.4:8080/ HTTP/1.1\r\nHost: 127.0.0.4:8080\r\n"
                                         b"Connection: Keep-Alive\r\nContent-Length: 512\r\n\r\n"))

@@ -8,8 +8,10 @@
 
 #include <cstdlib>
 #include <string>
+#include <tuple>
 
 #include "base/log.h"
+#include "build_config.h"
 #include "cores/bundle_verify.h"
 #include "cores/core_download.h"
 #include "support/temp_dir.h"
@@ -19,6 +21,8 @@
 #endif
 
 namespace {
+
+constexpr s64 kTestKeyValidFrom = 800000000;  // the test key's valid-from, seconds after 2000-01-01
 
 // A core that compresses a little, as real executables do.
 std::string CoreImage() {
@@ -39,17 +43,19 @@ class BundleTest : public ::testing::Test {
     LogResetLineStart();
     WriteText("core.bin", core_);
   }
-  // Makes bundle.qvn with make_bundle.py, forged as named (empty: the good bundle).
-  void Make(const std::string& forge) {
+  // Makes bundle.qvn with make_bundle.py, forged as named (empty: the good bundle), signed at signedAt
+  // (0: a day after the key's valid-from).
+  void Make(const std::string& forge, s64 signedAt = 0) {
     std::string command = std::string("python3 ") + QVN_MAKE_BUNDLE + " --private " + QVN_TEST_KEY_PRIVATE +
                           " --core core.bin --out bundle.qvn --other " + QVN_OTHER_KEY_PRIVATE;
     if (!forge.empty()) command += " --forge " + forge;
+    if (signedAt != 0) command += " --time " + std::to_string(signedAt);
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
   }
   // UnzipCore with the console captured: (result, what it logged).
   std::pair<int, std::string> Unzip() {
     testing::internal::CaptureStdout();
-    const int rc = UnzipCore("bundle.qvn", "QvnCore_65.exe");
+    const int rc = UnzipCore(0x65, "bundle.qvn", "QvnCore_65.exe");
     return {rc, testing::internal::GetCapturedStdout()};
   }
   TempDir dir{true};
@@ -127,6 +133,50 @@ INSTANTIATE_TEST_SUITE_P(
         ForgeryCase{"incomplete-stream", "UnzipCore: Couldn't v3Decompress\n", false},
         ForgeryCase{"completed-after-signature", "UnzipCore: Couldn't v3Decompress\n", false}));
 
+TEST_F(BundleTest, AnOlderSignedBundleNeverReplacesOrReinstallsANewerCore) {
+  const std::string refusal = "Core was signed before the one already accepted for this core number.\n";
+  Make("", kTestKeyValidFrom + 2 * 86400);
+  ASSERT_EQ(Unzip().first, 0);
+  // A man in the middle answers with an old bundle, validly signed, of a core with a known bug.
+  WriteText("core.bin", "an old core with a known bug");
+  Make("", kTestKeyValidFrom + 86400);
+  auto [rc, out] = Unzip();
+  EXPECT_EQ(rc, -1);
+  EXPECT_NE(out.find(refusal), std::string::npos) << out;
+  EXPECT_NE(out.find("Failed to verify core\n"), std::string::npos) << out;
+  EXPECT_EQ(ReadText("QvnCore_65.exe"), core_);
+  // The core went out of date and was deleted: the record outlives it.
+  ASSERT_EQ(unlink("QvnCore_65.exe"), 0);
+  std::tie(rc, out) = Unzip();
+  EXPECT_EQ(rc, -1);
+  EXPECT_NE(out.find(refusal), std::string::npos) << out;
+  struct stat st;
+  EXPECT_NE(stat("QvnCore_65.exe", &st), 0);
+  // Each core number has its own record; and a damaged record is said and starts afresh.
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(UnzipCore(0x66, "bundle.qvn", "QvnCore_66.exe"), 0);
+  testing::internal::GetCapturedStdout();
+  WriteText("coresigned.dat", "garbage");
+  std::tie(rc, out) = Unzip();
+  EXPECT_EQ(rc, 0) << out;
+  EXPECT_NE(out.find("- coresigned.dat is damaged; it starts afresh\n"), std::string::npos) << out;
+  // The same signing time again (a core deleted and fetched anew) is taken.
+  std::tie(rc, out) = Unzip();
+  EXPECT_EQ(rc, 0) << out;
+}
+
+TEST_F(BundleTest, ABundleSignedBeforeTheBuildsFloorIsRefused) {
+  if (QVN_CORE_MIN_SIGNED <= kTestKeyValidFrom) GTEST_SKIP() << "this build sets no floor within the test key's life";
+  Make("", kTestKeyValidFrom + 1);
+  WriteText("QvnCore_65.exe", "the old core");
+  const auto [rc, out] = Unzip();
+  EXPECT_EQ(rc, -1);
+  EXPECT_NE(out.find("Signature is VALID\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("Core was signed before the oldest signing time this client accepts.\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("Failed to verify core\n"), std::string::npos) << out;
+  EXPECT_EQ(ReadText("QvnCore_65.exe"), "the old core");
+}
+
 TEST_F(BundleTest, ATruncatedSignatureIsAShortRead) {
   Make("");
   const std::string whole = ReadText("bundle.qvn");
@@ -144,7 +194,7 @@ TEST_F(BundleTest, KillDuringInstallationNeverLeavesAHalfWrittenCore) {
     if (child == 0) {
       LogSetConsoleEcho(0);
       for (;;) {
-        if (UnzipCore("bundle.qvn", "QvnCore_65.exe") != 0) _exit(3);
+        if (UnzipCore(0x65, "bundle.qvn", "QvnCore_65.exe") != 0) _exit(3);
       }
     }
     usleep(20000 + round * 15000);

@@ -8,10 +8,10 @@ dir=build-fuzz
 CC=clang CXX=clang++ cmake -S . -B "$dir" -G Ninja -DQVN_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DQVN_SANITIZE=ON >/dev/null
 cmake --build "$dir" --target config_reader_fuzz path_fuzz http_response_fuzz base64_fuzz key_signature_fuzz \
-  work_reply_fuzz bundle_fuzz
+  work_reply_fuzz bundle_fuzz signing_record_fuzz
 summary=""
 for pair in config_reader:config path:path http_response:http_response base64:base64 key_signature:key_signature \
-  work_reply:work_reply bundle:bundle; do
+  work_reply:work_reply bundle:bundle signing_record:signing_record; do
   target=${pair%%:*}
   corpus=${pair##*:}
   work=$(mktemp -d)

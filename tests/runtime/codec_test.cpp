@@ -78,6 +78,26 @@ TEST(Bzip2, RoundTripIgnoresTrailingBytes) {
   EXPECT_EQ(Through(true, V3_CODEC_DECODE, {}), "");  // nothing fed: an empty result
 }
 
+TEST(Bzip2, AStreamThatExpandsWithoutEndStopsAtTheBuffersLimit) {
+  // 32 MiB of zeros compress to a few dozen bytes; decoded into a buffer capped at 1 MiB, the decoder fails
+  // the moment the output would pass the cap, inside the one call that carries the whole stream.
+  const std::string bomb = Through(true, V3_CODEC_ENCODE, {std::string(32u << 20, '\0')});
+  ASSERT_LT(bomb.size(), 4096u);
+  constexpr u64 kCap = 1u << 20;
+  ByteBuffer out{};
+  ASSERT_EQ(v3BufferInit(&out, 4096, V3_BUFFER_FIFO, 4096, nullptr, 0), 0);
+  ASSERT_EQ(v3BufferSetLimit(&out, kCap), 0);
+  CodecStream s{};
+  ASSERT_EQ(Start(&out, &s, true, V3_CODEC_DECODE), 0);
+  EXPECT_NE(v3Decompress(&out, &s, bomb.data(), bomb.size()), 0);
+  EXPECT_LE(v3BufferLength(&out), kCap);
+  EXPECT_LE(out.capacity, kCap);
+  (void)v3DecompressEnd(&out, &s);
+  v3BufferFree(&out);
+  // The same stream decodes whole without a cap.
+  EXPECT_EQ(Through(true, V3_CODEC_DECODE, {bomb}).size(), 32u << 20);
+}
+
 TEST(Bzip2, NotBzip2FailsAndTheStreamStillEnds) {
   ByteBuffer out{};
   CodecStream s{};
