@@ -12,6 +12,7 @@
 #include "client/core_launch.h"
 #include "client/options.h"
 #include "client/status_page.h"
+#include "cores/bundle_verify.h"
 #include "net/assignment_exchange.h"
 #include "runtime/console.h"
 #include "runtime/file.h"
@@ -104,6 +105,7 @@ int StartClient(RunOptions* options) {
   OpenLog();
   PrintBanner();
   LogArguments();
+  if (TrustsTestKey()) LOG_AT(1, "- Warning: this build trusts a test key; it must never be released\n");
   RequireOwnDirectory(".", "working directory");
   SetUserIdSource(GetUserId);  // a new installation asks the assignment servers for its ID
   LoadConfiguration(options);

@@ -30,5 +30,7 @@ struct BundlePayload {
 // Reads a bundle file whole (shared, non-waiting lock; at most kBundleSizeMax bytes) into a block the caller
 // releases with v3MemFree: 0, -1 when it cannot be opened, -2 when it cannot be read or is too large.
 [[nodiscard]] int ReadBundleFile(const char* path, u8** image, u64* size);
+// Whether the built-in key is one whose private half is in the repository (the tests' and the demo's builds).
+[[nodiscard]] bool TrustsTestKey();
 // Reads and verifies the bundle at path: 0 when authentic, -1 otherwise (logged). The file is not changed.
 [[nodiscard]] int VerifyCoreBundle(const char* path);

@@ -40,7 +40,7 @@ class BadArguments(unittest.TestCase):
                 try:
                     status, out = client.finish(timeout=30)
                     self.assertEqual(status, 0)
-                    expected = error + "Bad Argument(s) received\n\n" + USAGE.format(name="qvn3") + CLOSING + SHUTDOWN
+                    expected = error + "Bad Argument(s) received\n\n" + USAGE.format(name=os.path.basename(CLIENT)) + CLOSING + SHUTDOWN
                     self.assertEqual(out, expected)
                     self.assertEqual(os.listdir(client.workdir), [".stdout"], "nothing written to disk")
                 finally:
@@ -107,7 +107,11 @@ class Running(unittest.TestCase):
         self.assertIsNotNone(opening, out)
         self.assertTrue(out[opening.end():].startswith(banner), out)
         lines = unstamped(out)
-        self.assertIn(RULE + RULE + "\nArguments: -verbosity 6 -pause \n\n- Ask before connecting: No\n", lines)
+        # a build that trusts a test key says so at every start, right after the arguments
+        warning = ("- Warning: this build trusts a test key; it must never be released\n"
+                   if os.environ.get("QVN_CORE_KEY_IS_TEST") == "1" else "")
+        self.assertIn(RULE + RULE + "\nArguments: -verbosity 6 -pause \n\n" + warning + "- Ask before connecting: No\n",
+                      lines)
         self.assertIn("\n+ Benchmarking ...\n", lines)
         self.assertTrue(lines.endswith("***** Got a SIGTERM signal (15) from OS\n" + SHUTDOWN), lines)
         self.assertEqual(self.log, out, "the log file holds what the console showed")

@@ -1,5 +1,7 @@
 """What `cmake --install` puts on a volunteer's machine, and the service unit's key settings: the unit runs
-the client unattended, at the lowest priority, confined, and stoppable with SIGTERM."""
+the client unattended, at the lowest priority, confined, and stoppable with SIGTERM. A build that trusts a
+test key refuses to install, so the installed files come from a build of the client with the release key
+(which needs no private half to build)."""
 import os
 import pathlib
 import shutil
@@ -8,7 +10,9 @@ import tempfile
 import unittest
 
 BUILD = os.environ.get("QVN_BUILD_DIR", "")
-UNIT = pathlib.Path(__file__).resolve().parents[2] / "packaging" / "qvn3.service"
+KEY_IS_TEST = os.environ.get("QVN_CORE_KEY_IS_TEST", "0") == "1"
+ROOT = pathlib.Path(__file__).resolve().parents[2]
+UNIT = ROOT / "packaging" / "qvn3.service"
 
 EXPECTED = {
     "usr/bin/qvn3",
@@ -32,15 +36,48 @@ def unit_settings():
     return settings
 
 
+def install(build, root):
+    return subprocess.run(["cmake", "--install", build, "--prefix", "/usr"], env=dict(os.environ, DESTDIR=root),
+                          capture_output=True, text=True, timeout=120)
+
+
 class Install(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.release = None
+        cls.build = BUILD
+        if KEY_IS_TEST:
+            cls.release = tempfile.TemporaryDirectory(prefix="qvn-release-build-")
+            cls.build = cls.release.name
+            for command in (["cmake", "-S", str(ROOT), "-B", cls.build, "-G", "Ninja"],
+                            ["cmake", "--build", cls.build, "--target", "qvn3", "qvn_docs"]):
+                subprocess.run(command, check=True, capture_output=True, timeout=900)
+
+    @classmethod
+    def tearDownClass(cls):
+        if cls.release is not None:
+            cls.release.cleanup()
+
     def test_installs_the_client_its_manual_page_the_unit_and_the_documentation(self):
         with tempfile.TemporaryDirectory(prefix="qvn-install-") as root:
-            environment = dict(os.environ, DESTDIR=root)
-            subprocess.run(["cmake", "--install", BUILD, "--prefix", "/usr"], env=environment, check=True,
-                           capture_output=True, timeout=120)
+            result = install(self.build, root)
+            self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
             installed = {str(p.relative_to(root)) for p in pathlib.Path(root).rglob("*") if p.is_file()}
             self.assertEqual(installed, EXPECTED)
             self.assertTrue(os.access(os.path.join(root, "usr/bin/qvn3"), os.X_OK))
+
+    @unittest.skipUnless(KEY_IS_TEST, "this build trusts the release key")
+    def test_a_build_that_trusts_a_test_key_is_never_installed(self):
+        with tempfile.TemporaryDirectory(prefix="qvn-install-") as root:
+            result = install(BUILD, root)
+            self.assertNotEqual(result.returncode, 0)
+            self.assertIn("This build trusts a test key", result.stdout + result.stderr)
+            self.assertEqual([p for p in pathlib.Path(root).rglob("*") if p.is_file()], [])
+
+    def test_no_other_program_in_the_build_is_called_qvn3(self):
+        # the test client, with its seams, lives under its own name
+        named = sorted(str(p.relative_to(BUILD)) for p in pathlib.Path(BUILD).rglob("qvn3") if p.is_file())
+        self.assertEqual(named, ["qvn3"])
 
 
 class ServiceUnit(unittest.TestCase):

@@ -22,6 +22,19 @@ class KeyGuard(unittest.TestCase):
         self.assertNotEqual(result.returncode, 0)
         self.assertIn("QVN_CORE_KEY_FILE is a test key", result.stderr)
 
+    def test_a_copy_of_a_test_key_under_another_name_is_still_a_test_key(self):
+        # the same modulus (so the repository's private half signs for it) with another name in its header,
+        # in a file of another name elsewhere
+        record = bytearray(TEST_KEY.read_bytes())
+        record[32:48] = b"quorvane\0\0\0\0\0\0\0\0"
+        with tempfile.TemporaryDirectory(prefix="qvn-keycopy-") as elsewhere:
+            copy = pathlib.Path(elsewhere) / "release_public.key"
+            copy.write_bytes(bytes(record))
+            result = configure("-DQVN_CORE_KEY_FILE=%s" % copy)
+        self.assertNotEqual(result.returncode, 0)
+        self.assertIn("QVN_CORE_KEY_FILE is a test key", result.stderr)
+        self.assertIn("test_key.private.json", result.stderr)
+
     def test_a_file_that_is_no_public_key_record_is_refused(self):
         with tempfile.NamedTemporaryFile(suffix=".key") as bogus:
             bogus.write(b"\x00\x0a" + bytes(174))  # a private key's type, the right size
