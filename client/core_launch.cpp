@@ -10,6 +10,7 @@
 #include "client/core_watcher.h"
 #include "runtime/file.h"
 #include "runtime/process.h"
+#include "runtime/sandbox.h"
 #include "runtime/shell.h"
 #include "state/client_config.h"
 
@@ -25,6 +26,21 @@ void Append(char* line, const char* format, Args... args) {
   char piece[kCommandLineCapacity];
   std::snprintf(piece, sizeof piece, format, args...);
   std::strncat(line, piece, kCommandLineLimit - used);
+}
+
+// Says what the kernel could not confine, for each core run.
+void LogSandboxGaps(u32 missing) {
+  if (missing & V3_SANDBOX_NO_FILES) {
+    LOG_AT(3, "- Core sandbox: kernel lacks file rules; core may read and write this user's files\n");
+  }
+  if ((missing & V3_SANDBOX_NO_TCP) && (missing & V3_SANDBOX_NO_FILTER)) {
+    LOG_AT(3, "- Core sandbox: kernel lacks network rules; core may use the network\n");
+  } else if (missing & V3_SANDBOX_NO_FILTER) {
+    LOG_AT(3, "- Core sandbox: kernel lacks system-call filters; core may open sockets other than TCP\n");
+  }
+  if (missing & V3_SANDBOX_NO_SCOPE) {
+    LOG_AT(3, "- Core sandbox: kernel lacks signal scoping; core may signal this user's processes\n");
+  }
 }
 
 }  // namespace
@@ -60,9 +76,17 @@ u32 LaunchCore(const char* core, const char* dir, const char* nn, u32 cleanUp) {
     LOG_AT(3, "+ Working ...\n");
     LOG_AT(8, "- Calling '%s'\n\n", commandLine);
   }
+  // Work runs and clean-up runs alike are confined: both run the downloaded code.
+  const bool confined = g_clientSettings.sandboxCores;
+  CoreSandbox sandbox{};
+  if (confined) {
+    v3SandboxPrepare(&sandbox, dir, core);
+    if (!cleanUp) LogSandboxGaps(sandbox.missing);
+  }
   g_coreRunning = 1;
-  const int exitCode = v3ShellRun(commandLine, cleanUp ? nullptr : &g_coreProcess);
+  const int exitCode = v3ShellRun(commandLine, cleanUp ? nullptr : &g_coreProcess, confined ? &sandbox : nullptr);
   g_coreRunning = 0;
+  if (confined) v3SandboxRelease(&sandbox);
   const u32 status = exitCode < 0 ? START_FAILED : static_cast<u32>(exitCode);
   if (watching) {
     watch.stop = 1;

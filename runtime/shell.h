@@ -7,12 +7,16 @@
 
 #include <atomic>
 
+#include "runtime/sandbox.h"
 #include "runtime/types.h"
 
 // The command's exit code (0 to 255; 0 also when a signal ended it), or -1 when the shell cannot be
 // started. Thread-safe; several commands may run at once. When processId is given it holds the command's
-// process ID while the command runs (0 before and after), for v3ShellSignal from another thread.
-[[nodiscard]] int v3ShellRun(const char* commandLine, std::atomic<u64>* processId = nullptr);
+// process ID while the command runs (0 before and after), for v3ShellSignal from another thread. With a
+// prepared sandbox the shell, and so the command it becomes, is confined before it starts; a sandbox that
+// cannot be applied ends the child with 127 before anything runs.
+[[nodiscard]] int v3ShellRun(const char* commandLine, std::atomic<u64>* processId = nullptr,
+                             const CoreSandbox* sandbox = nullptr);
 // Sends signal (2, 9 or 15) to a command that v3ShellRun started and has not yet collected, and to nothing
 // else: a process ID that has ended and been reused is never signalled. 0 when sent, -1 otherwise.
 [[nodiscard]] int v3ShellSignal(u64 processId, int signal);

@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -77,7 +78,50 @@ int v3ShellSignal(u64 processId, int signal) {
   return rc;
 }
 
-int v3ShellRun(const char* commandLine, std::atomic<u64>* processId) {
+namespace {
+
+constexpr int kDefaultSignals[] = {SIGINT, SIGQUIT, SIGTERM, SIGCHLD, SIGPIPE};
+
+// A sandboxed command needs code of ours between fork and exec, so it is started by hand: only system
+// calls run in the child. 0 with the child's process ID, or -1.
+int StartConfined(pid_t* child, char** argv, const CoreSandbox* sandbox) {
+  const pid_t pid = fork();
+  if (pid < 0) return -1;
+  if (pid == 0) {
+    struct sigaction byDefault {};
+    byDefault.sa_handler = SIG_DFL;
+    sigemptyset(&byDefault.sa_mask);
+    for (int s : kDefaultSignals) sigaction(s, &byDefault, nullptr);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    if (v3SandboxApply(sandbox) != 0) _exit(127);
+    execve("/bin/sh", argv, environ);
+    _exit(127);
+  }
+  *child = pid;
+  return 0;
+}
+
+int StartSpawned(pid_t* child, char** argv) {
+  posix_spawnattr_t attributes;
+  if (posix_spawnattr_init(&attributes) != 0) return -1;
+  sigset_t none;
+  sigemptyset(&none);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  for (int s : kDefaultSignals) sigaddset(&defaults, s);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  const int spawned = posix_spawn(child, "/bin/sh", nullptr, &attributes, argv, environ);
+  posix_spawnattr_destroy(&attributes);
+  return spawned == 0 ? 0 : -1;
+}
+
+}  // namespace
+
+int v3ShellRun(const char* commandLine, std::atomic<u64>* processId, const CoreSandbox* sandbox) {
   if (commandLine == nullptr) return -1;
   // "exec" makes the shell become the command; the command and its arguments stay exactly as given.
   std::string script = "exec ";
@@ -86,21 +130,9 @@ int v3ShellRun(const char* commandLine, std::atomic<u64>* processId) {
   char dashC[] = "-c";
   char* argv[] = {shell, dashC, script.data(), nullptr};
 
-  posix_spawnattr_t attributes;
-  if (posix_spawnattr_init(&attributes) != 0) return -1;
-  sigset_t none;
-  sigemptyset(&none);
-  sigset_t defaults;
-  sigemptyset(&defaults);
-  for (int s : {SIGINT, SIGQUIT, SIGTERM, SIGCHLD, SIGPIPE}) sigaddset(&defaults, s);
-  posix_spawnattr_setsigmask(&attributes, &none);
-  posix_spawnattr_setsigdefault(&attributes, &defaults);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-
   BeginIgnoringInterrupts();
   pid_t child = 0;
-  const int spawned = posix_spawn(&child, "/bin/sh", nullptr, &attributes, argv, environ);
-  posix_spawnattr_destroy(&attributes);
+  const int spawned = sandbox != nullptr ? StartConfined(&child, argv, sandbox) : StartSpawned(&child, argv);
   int status = 0;
   int result = -1;
   if (spawned == 0) {

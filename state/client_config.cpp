@@ -133,6 +133,20 @@ void EstablishMachineId() {
   LOG_AT(3, "\n");
 }
 
+// The core sandbox has a section of its own (the design's keys are found by prefix, so new keys stay out
+// of its sections): "[sandbox] core=no" turns it off for a project whose cores need more.
+void LoadSandboxSetting() {
+  const char* value = v3ConfigGet(&g_config, "sandbox", "core");
+  g_clientSettings.sandboxCores = true;
+  if (value == nullptr || std::strcmp(value, "yes") == 0) return;
+  if (std::strcmp(value, "no") == 0) {
+    g_clientSettings.sandboxCores = false;
+    LOG_AT(3, "- Core sandbox: off (sandbox core=no); cores run with all of this user's rights\n");
+  } else {
+    LOG_AT(3, "- Core sandbox: core=%.32s is neither yes nor no; the sandbox stays on\n", value);
+  }
+}
+
 }  // namespace
 
 s32 TextToInt(const char* text) {
@@ -160,6 +174,7 @@ int LoadClientSettings() {
   s.honourDeadlines = !BeginsWithY(v3ConfigGet(&g_config, "core", "ignoredeadlines"));
   const char* type = v3ConfigGet(&g_config, "clienttype", "type");
   s.clientType = type != nullptr ? TextToInt(type) : 0;
+  LoadSandboxSetting();
 
   if (LoadProxySettings() != 0) return -1;
 

@@ -22,6 +22,7 @@ struct ClientSettings {
   u16 proxyPort;
   char proxyUser[64];
   char proxyPassword[64];
+  bool sandboxCores;  // [sandbox] core: every core run confined (default), unless "no"
 };
 
 extern ConfigFile g_config;

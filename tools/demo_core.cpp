@@ -9,7 +9,8 @@
 // For tests: D/exit_NN.txt, if present, holds a status to exit with at once (the file is removed, so it
 // applies to one run); D/argv_NN.txt receives each command line; QVN_CORE_STEPS and QVN_CORE_STEP_MS set
 // the number of steps (default 10) and the time each takes (default 100 ms); QVN_CORE_SAY, a line its log
-// starts with (any bytes, as a hostile core might write).
+// starts with (any bytes, as a hostile core might write). Built as hostile_core, it first tries to escape
+// its sandbox (hostile_attempts.h).
 #include <signal.h>
 #include <unistd.h>
 
@@ -21,6 +22,10 @@
 #include <cstring>
 #include <string>
 #include <vector>
+
+#ifdef QVN_HOSTILE_CORE
+#include "hostile_attempts.h"
+#endif
 
 namespace {
 
@@ -131,6 +136,9 @@ int main(int argc, char** argv) {
   setvbuf(log, nullptr, _IOLBF, 0);
   std::fprintf(log, "Demo core 1.0 started on unit %s\n", a.suffix.c_str());
   if (const char* say = std::getenv("QVN_CORE_SAY")) std::fprintf(log, "%s\n", say);
+#ifdef QVN_HOSTILE_CORE
+  hostile::TryEverything(a.dir, a.lifeline);
+#endif
   const int forced = ForcedExit(a);
   if (forced >= 0) {
     std::fprintf(log, "Exiting with forced status %d\n", forced);

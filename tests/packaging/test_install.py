@@ -107,10 +107,23 @@ class ServiceUnit(unittest.TestCase):
     def test_is_confined(self):
         for key, wanted in (("NoNewPrivileges", "yes"), ("ProtectSystem", "strict"), ("ProtectHome", "yes"),
                             ("PrivateTmp", "yes"), ("PrivateDevices", "yes"), ("CapabilityBoundingSet", ""),
-                            ("SystemCallArchitectures", "native")):
+                            ("UMask", "0077")):
             self.assertEqual(self.value(key), wanted, key)
         self.assertEqual(sorted(self.value("RestrictAddressFamilies").split()), ["AF_INET", "AF_UNIX"])
-        self.assertIn("@system-service", self.settings.get("SystemCallFilter", []))
+        self.assertEqual(sorted(self.value("IPAddressDeny").split()), ["link-local", "multicast"])
+        allowed = self.settings.get("SystemCallFilter", [])[0].split()
+        self.assertIn("@system-service", allowed)
+        for call in ("landlock_create_ruleset", "landlock_add_rule", "landlock_restrict_self", "seccomp"):
+            self.assertIn(call, allowed)  # the client's own sandbox of each core run
+
+    def test_lets_real_cores_run(self):
+        # 32-bit x86 cores, cores that need writable executable memory, set their priority or affinity,
+        # and read /proc/cpuinfo and /proc/meminfo
+        self.assertEqual(sorted(self.value("SystemCallArchitectures").split()), ["native", "x86"])
+        self.assertNotIn("MemoryDenyWriteExecute", self.settings)
+        self.assertNotIn("ProcSubset", self.settings)
+        for denied in self.settings.get("SystemCallFilter", [])[1:]:
+            self.assertNotIn("@resources", denied)
 
     @unittest.skipUnless(shutil.which("systemd-analyze"), "systemd-analyze is not installed")
     def test_exposure_is_rated_ok(self):
