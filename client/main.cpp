@@ -3,7 +3,6 @@
 #include "base/settings.h"
 #include "client/startup.h"
 #include "client/work_cycle.h"
-#include "runtime/cpu_benchmark.h"
 #include "runtime/process.h"
 
 int main(int argc, char** argv) {
@@ -20,7 +19,7 @@ int main(int argc, char** argv) {
 
   if (g_runOptions.mode != RunMode::QueueInfo) {
     LOG_AT(3, "+ Benchmarking ...\n");
-    g_settings.benchmarkResult = v3CpuBenchmark();
+    g_settings.benchmarkResult = g_processorBenchmark();
     LOG_AT(4, "The benchmark result is %u\n", static_cast<u32>(g_settings.benchmarkResult));
   }
 

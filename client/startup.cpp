@@ -15,6 +15,7 @@
 #include "cores/bundle_verify.h"
 #include "net/assignment_exchange.h"
 #include "runtime/console.h"
+#include "runtime/cpu_benchmark.h"
 #include "runtime/file.h"
 #include "runtime/format.h"
 #include "runtime/process.h"
@@ -127,5 +128,7 @@ void ShutdownHandler(int signal) {
   LogWriteLast("\nQuorvane Client Shutdown.\n");
   v3ProcessExit(0);
 }
+
+u64 (*g_processorBenchmark)() = v3CpuBenchmark;
 
 void StopClient() { (void)v3ProcessSignal(v3ProcessId(), SIGTERM); }

@@ -10,3 +10,5 @@ int StartClient(RunOptions* options);
 void ShutdownHandler(int signal);
 // Ends the client through its own SIGTERM, so that the usual shutdown path runs.
 void StopClient();
+// The processor benchmark start-up runs (v3CpuBenchmark; the test client may shorten it).
+extern u64 (*g_processorBenchmark)();

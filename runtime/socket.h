@@ -58,3 +58,7 @@ int v3NetClose(v3Socket* socket);
 
 // Test seam: the system send, so a test can watch the pieces handed to it. Null restores the system's.
 void v3NetSetSendCall(long (*send)(int descriptor, const void* data, u64 length));
+// Test seam: the resolver call behind v3NetLookup (getaddrinfo's contract, without a service), so a test's
+// answers cannot depend on the machine's network. Null restores the system's.
+struct addrinfo;
+void v3NetSetResolver(int (*resolve)(const char* host, const addrinfo* hints, addrinfo** found));

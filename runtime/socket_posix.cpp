@@ -24,6 +24,11 @@ long SystemSend(int fd, const void* data, u64 length) {
 }
 long (*g_send)(int, const void*, u64) = SystemSend;
 
+int SystemResolve(const char* host, const addrinfo* hints, addrinfo** found) {
+  return ::getaddrinfo(host, nullptr, hints, found);
+}
+int (*g_resolve)(const char*, const addrinfo*, addrinfo**) = SystemResolve;
+
 void CloseDescriptor(v3Socket* s) {
   ::close(static_cast<int>(s->descriptor));
   s->state = 0;
@@ -54,6 +59,10 @@ int WaitReady(const v3Socket* s, short events, u64 startMs, u32 limitMs) {
 }  // namespace
 
 void v3NetSetSendCall(long (*send)(int, const void*, u64)) { g_send = send != nullptr ? send : SystemSend; }
+
+void v3NetSetResolver(int (*resolve)(const char*, const addrinfo*, addrinfo**)) {
+  g_resolve = resolve != nullptr ? resolve : SystemResolve;
+}
 
 int v3NetInit() {
   if (g_initialised.exchange(true)) return 0;
@@ -175,7 +184,7 @@ u32 v3NetLookup(u32* addresses, u32 capacity, const char* host) {
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* found = nullptr;
-  if (::getaddrinfo(host, nullptr, &hints, &found) != 0) return 0;
+  if (g_resolve(host, &hints, &found) != 0) return 0;
   u32 stored = 0;
   for (const addrinfo* a = found; a != nullptr && stored < capacity; a = a->ai_next) {
     if (a->ai_family != AF_INET || a->ai_addrlen < sizeof(sockaddr_in)) continue;

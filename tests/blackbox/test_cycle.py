@@ -179,11 +179,22 @@ class Statuses(CycleTest):
 
 
 class Interrupts(CycleTest):
+    def start_up_seconds(self):
+        """How long a start takes on this machine now (a one-shot run of the same client)."""
+        wd = Workdir([unit()])
+        began = time.monotonic()
+        status, out = self.start(wd, ["-queueinfo"]).finish(timeout=120)
+        self.assertEqual(status, 0, out)
+        return time.monotonic() - began
+
     def test_passed_deadline_interrupts_the_core_and_moves_to_the_next_unit(self):
-        deadline = int(time.time()) - 946684800 + 12
+        # The deadline must pass while the core runs, not before: the margin follows this machine's start-up
+        # (a loaded machine or a sanitizer build starts slowly), and the core runs for a minute past it.
+        margin = 8 + 4 * self.start_up_seconds()
+        deadline = int(time.time() + margin) - 946684800
         wd = Workdir([unit(deadline_known=1, deadline=deadline, deadline_seconds=100), unit()])
-        client = self.start(wd, env={"QVN_CORE_STEPS": "600", "QVN_CORE_STEP_MS": "100"})
-        self.wait_log(client, "Working on Unit 01", timeout=90)
+        client = self.start(wd, env={"QVN_CORE_STEPS": str(int(margin + 60) * 10), "QVN_CORE_STEP_MS": "100"})
+        self.wait_log(client, "Working on Unit 01", timeout=margin + 90)
         log = unstamped(client.log())
         self.assertRegex(log, r"Unit 0's deadline \([A-Za-z]+ \d+ \d\d:\d\d\) has passed\.\n"
                               r"Going to interrupt core and move on to next unit\.\.\.\n")

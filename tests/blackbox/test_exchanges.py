@@ -124,8 +124,9 @@ class RoadOfAUnit(ExchangeTest):
         self.assertEqual(results, expected_result(payload))
         self.assertEqual([be32(header, at) for at in (0, 4, 8, 12, 88, 304, 308)],
                          [300, 0x65, 325, len(results), WORKER_ADDRESS, 1, 4])
-        self.assertIn("+ Number of Units Completed: 1\n", log.replace("+ Starting local stats count at 1\n",
-                                                                       "+ Number of Units Completed: 1\n"))
+        # a first installation has counted nothing yet
+        self.assertIn("+ Starting local stats count at 1\n", log)
+        self.assertNotIn("+ Number of Units Completed", log)
         self.assertIn("local=1\n", read(wd, "client.cfg", "r"))
         self.stop(client)
 
@@ -225,8 +226,10 @@ class Faults(ExchangeTest):
         client = self.start(wd, env={"QVN_TEST_EXCHANGE_LIMIT_MS": "1500"})
         self.wait_log(client, "Core required: QvnCore_65.exe\n", timeout=120)
         log = unstamped(client.log())
-        failures = log.count("- Error: Getwork #")
-        self.assertEqual(failures, len(self.FAULTS) - 1, log)  # 100 Continue is no fault
+        # Every fault was met and given up on (100 Continue is no fault). A healthy exchange that a loaded
+        # machine slows past the short limit only adds a failure, so the count is a floor.
+        self.assertEqual(self.project.faults["work"], [], "every fault was served")
+        self.assertGreaterEqual(log.count("- Error: Getwork #"), len(self.FAULTS) - 1, log)
         image = read(wd, "queue.dat")
         self.assertEqual(slot_state(image, 0), 2, "the waiting result is kept whole")
         self.assertEqual(image[8:8 + ENTRY], kept)

@@ -164,10 +164,6 @@ class DeadlineInterrupt(unittest.TestCase):
         os.kill(sleeper, signal.SIGKILL)
 
 
-if __name__ == "__main__":
-    unittest.main()
-
-
 class BoundedLog(unittest.TestCase):
     def test_a_log_past_its_limit_is_rotated_at_the_start_of_the_next_unit(self):
         ready = [entry(1, received=NOW - 60, core=0x65, address=0x7F000001, port=8080) for _ in range(2)]
@@ -190,3 +186,7 @@ class BoundedLog(unittest.TestCase):
         client.signal(signal.SIGTERM)
         status, out = client.finish(timeout=30)
         self.assertEqual(status, 0, out)
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -64,7 +64,10 @@ class Install(unittest.TestCase):
             self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
             installed = {str(p.relative_to(root)) for p in pathlib.Path(root).rglob("*") if p.is_file()}
             self.assertEqual(installed, EXPECTED)
-            self.assertTrue(os.access(os.path.join(root, "usr/bin/qvn3"), os.X_OK))
+            program = os.path.join(root, "usr/bin/qvn3")
+            self.assertTrue(os.access(program, os.X_OK))
+            with open(program, "rb") as f:
+                self.assertNotIn(b"QVN_TEST_", f.read(), "the installed client holds a test seam")
 
     @unittest.skipUnless(KEY_IS_TEST, "this build trusts the release key")
     def test_a_build_that_trusts_a_test_key_is_never_installed(self):
@@ -124,6 +127,14 @@ class ServiceUnit(unittest.TestCase):
         self.assertNotIn("ProcSubset", self.settings)
         for denied in self.settings.get("SystemCallFilter", [])[1:]:
             self.assertNotIn("@resources", denied)
+
+    @unittest.skipUnless(shutil.which("systemd-analyze"), "systemd-analyze is not installed")
+    def test_verifies(self):
+        result = subprocess.run(["systemd-analyze", "verify", str(UNIT)], capture_output=True, text=True, timeout=120)
+        # only the installed program and manual page are missing here; the unit itself must raise nothing
+        complaints = [line for line in (result.stdout + result.stderr).splitlines()
+                      if line.strip() and "/usr/bin/qvn3" not in line and "man qvn3" not in line]
+        self.assertEqual(complaints, [])
 
     @unittest.skipUnless(shutil.which("systemd-analyze"), "systemd-analyze is not installed")
     def test_exposure_is_rated_ok(self):

@@ -1,5 +1,6 @@
 // Configuration documents: the reader's odd inputs, prefix lookups, set cases, the written form.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <signal.h>
 #include <sys/wait.h>
@@ -217,6 +218,8 @@ TEST_F(ConfigTest, KillDuringSavesAlwaysLeavesAWholeFile) {
   const std::string path = dir.Path("client.cfg");
   ASSERT_EQ(v3ConfigSet(&doc, "settings", "username", "Volunteer"), 0);
   ASSERT_EQ(v3ConfigSave(&doc, path.c_str()), 0);
+  int interrupted = 0;  // rounds whose kill left a save's temporary behind: it landed inside a save
+  int saved = 0;        // rounds that found a save of the child's complete
   for (int round = 0; round < 20; ++round) {
     const pid_t child = fork();
     ASSERT_GE(child, 0);
@@ -235,6 +238,8 @@ TEST_F(ConfigTest, KillDuringSavesAlwaysLeavesAWholeFile) {
     usleep(2000 + round * 1500);
     kill(child, SIGKILL);
     waitpid(child, nullptr, 0);
+    struct stat st;
+    if (stat((path + ".new").c_str(), &st) == 0) ++interrupted;
     ConfigFile loaded{};
     ASSERT_EQ(v3ConfigLoad(&loaded, path.c_str()), 0) << "round " << round;
     EXPECT_STREQ(v3ConfigGet(&loaded, "settings", "username"), "Volunteer") << "round " << round;
@@ -247,7 +252,11 @@ TEST_F(ConfigTest, KillDuringSavesAlwaysLeavesAWholeFile) {
       const char* padding = v3ConfigGet(&loaded, "http", "padding");
       ASSERT_NE(padding, nullptr) << "round " << round;
       EXPECT_EQ(std::string(padding).size(), 2000 + std::strtoul(a, nullptr, 10) % 500) << "round " << round;
+      ++saved;
     }
     v3ConfigFree(&loaded);
   }
+  // Otherwise the loop proves nothing: every kill could have come before the first save or between two.
+  EXPECT_GT(interrupted, 0);
+  EXPECT_GT(saved, 0);
 }

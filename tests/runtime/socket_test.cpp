@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "runtime/socket.h"
+#include "support/offline_resolver.h"
 #include "support/replay_peer.h"
 
 namespace {
@@ -39,13 +40,14 @@ TEST(Socket, ShortPeerThatClosesAndShortPeerThatGoesSilent) {
     EXPECT_EQ(s.state, 0u);
   }
   {
-    ReplayPeer peer(reply, R"("mode": "silent", "lifetime_s": 5)");
+    ReplayPeer peer(reply, R"("mode": "silent", "lifetime_s": 15)");
     v3Socket s = Connect(peer);
     u64 sent = 0;
     ASSERT_EQ(v3NetSend(&s, &sent, "GET / HTTP/1.1\r\n\r\n", 18), 0);
     char buffer[512];
     u64 got = 0;
-    EXPECT_EQ(v3NetRecv(buffer, &got, &s, sizeof buffer, 500), -8);
+    // a limit a loaded machine's peer answers well within: the 300 bytes come, the rest never does
+    EXPECT_EQ(v3NetRecv(buffer, &got, &s, sizeof buffer, 3000), -8);
     EXPECT_EQ(got, 300u);
     EXPECT_EQ(s.state, 1u);
     EXPECT_EQ(v3NetRecv(buffer, &got, &s, sizeof buffer, 0), -8);  // a zero limit polls once
@@ -87,7 +89,10 @@ TEST(Socket, ArgumentsAndLookup) {
   EXPECT_EQ(v3NetLookup(addresses, 1, "127.0.0.1"), 1u);
   EXPECT_EQ(addresses[0], 0x7F000001u);
   EXPECT_EQ(v3NetLookup(addresses, 0, "127.0.0.1"), 0u);
-  EXPECT_EQ(v3NetLookup(addresses, 4, "no-such-host.invalid"), 0u);
+  {
+    const OfflineResolver offline;
+    EXPECT_EQ(v3NetLookup(addresses, 4, "no-such-host.invalid"), 0u);
+  }
   // nothing listens on port 1 of the loopback
   EXPECT_EQ(v3NetConnect(&s, 0x7F000001, 1, 0, 0, V3_SOCKET_STREAM), -1);
   EXPECT_EQ(s.state, 0u);

@@ -158,6 +158,8 @@ def main():
     parser.add_argument("--seed", type=int, default=None)
     args = parser.parse_args()
     seed = args.seed if args.seed is not None else random.randrange(1 << 30)
+    # first, so that a run that hangs or crashes can still be replayed with --seed
+    print("soak seed %d (replay: --seed %d)" % (seed, seed), flush=True)
     soak = Soak(os.path.abspath(args.client), args.core, seed)
     soak.project.start()
     try:
