@@ -127,7 +127,8 @@ class RoadOfAUnit(ExchangeTest):
         # a first installation has counted nothing yet
         self.assertIn("+ Starting local stats count at 1\n", log)
         self.assertNotIn("+ Number of Units Completed", log)
-        self.assertIn("local=1\n", read(wd, "client.cfg", "r"))
+        # the count is saved just after it is logged
+        self.assertTrue(wait_until(lambda: "local=1\n" in read(wd, "client.cfg", "r"), 30), read(wd, "client.cfg", "r"))
         self.stop(client)
 
     def test_the_stored_entry_keeps_location_times_and_the_converted_header(self):
