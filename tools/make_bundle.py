@@ -8,8 +8,9 @@ The bundle: a 512-byte header (magic DE AF 0F AD at 0, payload length L at 16, s
 big-endian), the core compressed as one bzip2 stream (L bytes), then the signature record over the payload's
 MD5SHA1 digest (MD5's 16 bytes, then the first 16 of SHA-1's), hash code 5, format code 0xCC.
 Forgeries: magic, payload-byte, signature-byte, other-key (with --other), time-before-key, hash-code,
-format-code, record-header, length-beyond-file, signature-absurd, truncate=N, incomplete-stream,
-completed-after-signature, not-bzip2.
+format-code, record-header, length-beyond-file, signature-absurd, truncate=N (negative: N bytes off the end),
+incomplete-stream, completed-after-signature, not-bzip2, time-after-key, empty-payload (L = 0); and
+extra-after-signature, which is no forgery (bytes after the signature are not examined).
 """
 import argparse
 import bz2
@@ -48,7 +49,11 @@ def bundle(key, core, time=None, forge=None, other=None):
     payload = bz2.compress(core, 9)
     if forge == "not-bzip2":
         payload = b"this is not a bzip2 stream at all" * 4
+    elif forge == "empty-payload":
+        payload = b""
     tail = b""
+    if forge == "extra-after-signature":
+        tail = b"bytes after the signature that nobody signed" * 3
     if forge in ("incomplete-stream", "completed-after-signature"):
         payload, tail = payload[:len(payload) // 2], payload[len(payload) // 2:]
         if forge == "incomplete-stream":
@@ -58,6 +63,8 @@ def bundle(key, core, time=None, forge=None, other=None):
         sig = signature(other, payload, time)
     elif forge == "time-before-key":
         sig = signature(key, payload, key["valid_from"] - 1)
+    elif forge == "time-after-key":
+        sig = signature(key, payload, key["valid_until"] + 1)
     elif forge == "hash-code":
         sig = signature(key, payload, time, hash_code=6)
     elif forge == "format-code":

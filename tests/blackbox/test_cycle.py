@@ -147,18 +147,30 @@ class Statuses(CycleTest):
                 "Deleting current work unit & continuing...\n"]),
         (110, ["+ Core out of date. Auto updating...\n", "- Attempting to download new core...\n",
                "+ Core download error (#2), waiting before retry...\n"]),
+        (112, ["+ The core could not validate the current work unit for processing.\n",
+               "Deleting current work unit & continuing...\n"]),
+        (114, ["Sending work to server\n"]),  # the unit is handed in all the same
+        (116, ["The core could not find the work files specified. Removing from queue\n",
+               "Deleting current work unit & continuing...\n"]),
+        # no core at all: three failure points and a download
+        (None, ["Core required: QvnCore_65.exe\nCore not found.\n- Core is not present or corrupted.\n"
+                "- Attempting to download new core...\n", "+ Core download error (#2), waiting before retry...\n"]),
     ]
 
     def test_each_status_gets_its_action(self):
         clients = []
         for code, _ in self.CASES:
-            wd = Workdir([unit()], extra={"work/exit_00.txt": str(code)})
+            if code is None:
+                wd = Workdir([unit()], core=False)
+            else:
+                wd = Workdir([unit()], extra={"work/exit_00.txt": str(code)})
             clients.append((wd, self.start(wd, ["-verbosity", "6"])))
         for (code, lines), (wd, client) in zip(self.CASES, clients):
             with self.subTest(code=code):
                 self.wait_log(client, lines[-1])
                 log = unstamped(client.log())
-                self.assertIn("CoreStatus = %X (%d)\n" % (code, code), log)
+                if code is not None:
+                    self.assertIn("CoreStatus = %X (%d)\n" % (code, code), log)
                 for line in lines:
                     self.assertIn(line, log)
                 if "Deleting current work unit" in lines[-1]:
@@ -168,14 +180,6 @@ class Statuses(CycleTest):
                     self.assertIn("-cleanup", wd.read("work/argv_00.txt").decode())
         for _, client in clients:
             self.stop(client)
-
-    def test_missing_core_costs_three_points_and_asks_for_a_download(self):
-        wd = Workdir([unit()], core=False)
-        client = self.start(wd)
-        self.wait_log(client, "+ Core download error (#2), waiting before retry...\n")
-        self.assertIn("Core required: QvnCore_65.exe\nCore not found.\n- Core is not present or corrupted.\n"
-                      "- Attempting to download new core...\n", unstamped(client.log()))
-        self.stop(client)
 
 
 class Interrupts(CycleTest):

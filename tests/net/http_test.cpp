@@ -359,10 +359,11 @@ namespace {
 
 class DownloadTest : public HttpTest {
  protected:
-  int Download(ReplayPeer& peer) {
+  int Download(ReplayPeer& peer, u64 cap = kBundleCap) {
     const std::string host = "127.0.0.1:" + std::to_string(peer.port());
-    return HTTPDownloadFile(host.c_str(), "/Core_65.qvn", dir.Path("core.bin").c_str());
+    return HTTPDownloadFile(host.c_str(), "/Core_65.qvn", dir.Path("core.bin").c_str(), cap);
   }
+  static constexpr u64 kBundleCap = 64ull << 20;
   TempDir dir;
 };
 
@@ -398,6 +399,7 @@ TEST_F(DownloadTest, EveryFramingDeliversEveryByteAndAShortOrRefusedBodyFails) {
     std::string reply;
     int rc;
     std::string file;  // what the download wrote (checked when it succeeds)
+    u64 cap = kBundleCap;
   } cases[] = {
       {"line ends starting pieces", "HTTP/1.1 200 OK\r\nContent-Length: 30000\r\n\r\n" + withLineEnds, 0, withLineEnds},
       {"exact multiple of the piece", "HTTP/1.1 200 OK\r\nContent-Length: 20480\r\n\r\n" + exact, 0, exact},
@@ -405,10 +407,11 @@ TEST_F(DownloadTest, EveryFramingDeliversEveryByteAndAShortOrRefusedBodyFails) {
       {"until the close", "HTTP/1.0 200 OK\r\n\r\n" + body, 0, body},
       {"cut short of its length", "HTTP/1.1 200 OK\r\nContent-Length: 30000\r\n\r\n" + Pattern(15000), -1, ""},
       {"error status", "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n", -1, ""},
+      {"larger than the cap", "HTTP/1.0 200 OK\r\n\r\n" + Pattern(30000), -1, "", 20000},
   };
   for (const auto& k : cases) {
     ReplayPeer peer(k.reply);
-    EXPECT_EQ(Download(peer), k.rc) << k.name;
+    EXPECT_EQ(Download(peer, k.cap), k.rc) << k.name;
     if (k.rc == 0) {
       EXPECT_EQ(ReadText(dir.Path("core.bin")), k.file) << k.name;
     }
