@@ -95,6 +95,7 @@ class Project:
         self.files = {}           # path -> bytes, served by the file server
         self.faults = {name: [] for name in ("primary", "secondary", "work", "files")}
         self.down = set()
+        self.assigned_address = None  # the work server the assignment names; None: the stand-in's own
         self.requests = {name: [] for name in ("primary", "secondary", "work", "files")}
         self.results = []         # (header bytes, results bytes) of every results packet received
         self.handed_out = []      # the units handed out
@@ -178,7 +179,8 @@ class Project:
             if kind == USER_ID_REQUEST:
                 return ok(struct.pack(">Q", self.user_id))
             reply = bytearray(260)
-            struct.pack_into(">I", reply, 0, dotted_to_int(WORK_ADDRESS))
+            assigned = dotted_to_int(WORK_ADDRESS) if self.assigned_address is None else self.assigned_address
+            struct.pack_into(">I", reply, 0, assigned)
             reply[4:131] = text_field(self.location, 127)
             reply[131] = self.option
             reply[132:260] = text_field(self.news, 128)

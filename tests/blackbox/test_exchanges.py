@@ -210,6 +210,65 @@ class Answers(ExchangeTest):
         self.assertEqual(sorted(r for _, r in self.project.results), sorted(b"answer %d" % c for c, _, _, _ in self.TABLE))
 
 
+class FetchedUnits(ExchangeTest):
+    LIMIT = 2097152
+    CONFIG_TYPE_2 = CONFIG + "[clienttype]\ntype=2\n\n"
+
+    # (what the server hands out, config, arguments, the line it leads to, whether the unit is stored)
+    def cases(self):
+        big = bytes(range(256)) * (self.LIMIT // 256)
+        return [
+            ("a reply of another type", Unit(packet_type=300), CONFIG, [],
+             "- Error: Bad packet type from server, expected work assignment\n", False),
+            ("one byte over the size limit", Unit(payload_size=self.LIMIT + 1), CONFIG, [],
+             "- Error: Work packet too large\n", False),
+            ("exactly the size limit", Unit(payload=big), CONFIG, [], "+ Received work.\n", True),
+            ("deadline 0", Unit(deadline=0), CONFIG, [], "- Deadline time not received.\n", True),
+            ("deadline -5", Unit(deadline=-5), CONFIG, [], "- Deadline time not received.\n", True),
+            ("stored header address 0", Unit(address=0), CONFIG, [], "+ Work Unit has an invalid address\n", False),
+            ("a port of its own", Unit(port=8081), CONFIG, [], "+ Received work.\n", True),
+            ("client type 2", Unit(), self.CONFIG_TYPE_2, [], "+ Received work.\n", True),
+            ("-advmethods with no type", Unit(), CONFIG, ["-advmethods"], "+ Received work.\n", True),
+        ]
+
+    def test_each_reply_is_recorded_or_refused_as_it_must_be(self):
+        for name, unit, config, args, line, stored in self.cases():
+            with self.subTest(case=name):
+                self.project.requests["work"].clear()
+                # a refused unit is refused again at every retry, so nothing else is fetched meanwhile
+                self.project.units[:] = [unit] if stored else [unit] * 1000
+                wd = self.workdir(user_id=USER_ID, config=config)
+                # a stored unit's core runs on while the slot is examined
+                client = self.start(wd, ["-verbosity", "4"] + args,
+                                    env={"QVN_CORE_STEPS": "1000", "QVN_CORE_STEP_MS": "100"})
+                self.wait_log(client, line)
+                if stored:
+                    self.wait_log(client, "+ Working ...\n")
+                self.stop(client)
+                image = read(wd, "queue.dat")
+                request = body_of(self.project.requests["work"][0])
+                self.assertEqual(be32(request, 4), 201 if "type=2" in config else 101)  # the core type asked for
+                held = [n for n in range(10) if slot_state(image, n) != 0]
+                self.assertEqual(len(held), 1 if stored else 0, name)
+                if not stored:
+                    continue
+                slot = image[8 + held[0] * ENTRY:8 + (held[0] + 1) * ENTRY]
+                deadline_known = struct.unpack_from("<I", slot, 36)[0]
+                self.assertEqual(deadline_known, 1 if unit.deadline > 0 else 0, name)
+                port = struct.unpack_from("<I", slot, HEADER_AT + 92)[0]
+                self.assertEqual(port, unit.port or 8080, name)  # 0: the assignment server's port
+                data = os.path.join(wd, "work", "wudata_%02d.dat" % held[0])
+                self.assertEqual(os.path.getsize(data), len(unit.payload), name)
+
+    def test_an_assignment_naming_no_work_server_is_not_followed(self):
+        self.project.assigned_address = 0
+        wd = self.workdir(core=False, user_id=USER_ID)
+        client = self.start(wd)
+        self.wait_log(client, "Work Unit has an invalid address.\n")
+        self.stop(client)
+        self.assertEqual(self.project.requests["work"], [])
+
+
 class Faults(ExchangeTest):
     FAULTS = ["refuse", "silent", "dribble", "close_header", "close_body", "garbage", "huge_length", "huge_chunk",
               "5xx", "continue"]
