@@ -209,6 +209,45 @@ class Answers(ExchangeTest):
                 self.assertEqual(os.path.exists(os.path.join(wd, "work", "wuresults_00.dat")), code != 400)
         self.assertEqual(sorted(r for _, r in self.project.results), sorted(b"answer %d" % c for c, _, _, _ in self.TABLE))
 
+    def test_what_is_sent_and_what_cannot_be(self):
+        limit = 2097152
+        # (case, results file or None, the entry's address and port, the line, the slot's state afterwards)
+        cases = [
+            ("no results file", None, (WORKER_ADDRESS, 8080),
+             "- Error: Could not read results file work/wuresults_00.dat from disk\n", 0),
+            ("an empty results file", b"", (WORKER_ADDRESS, 8080),
+             "- Error: Could not read results file work/wuresults_00.dat from disk\n", 0),
+            ("no work server address", b"result", (0, 8080), "- Error: Results file corrupt\n", 0),
+            ("a server that refuses the connection", b"result", (WORKER_ADDRESS, 8099),
+             "+ Could not connect to Work Server (results)\n", 2),
+            ("results past the size limit", b"r" * 3000000, (WORKER_ADDRESS, 8080),
+             "+ Results successfully sent\n", 0),
+        ]
+        now = int(time.time()) - EPOCH_OFFSET
+        runs = []
+        for _, results, (address, port), _, _ in cases:
+            done = entry(2, received=now - 60, completed=now - 30, finished=1, core=0x65, address=address, port=port)
+            wd = self.workdir(core=False, user_id=USER_ID, queue=queue([done]))
+            os.mkdir(os.path.join(wd, "work"))
+            with open(os.path.join(wd, "work", "current.xyz"), "wb") as f:
+                f.write(b"the core's checkpoint")
+            if results is not None:
+                with open(os.path.join(wd, "work", "wuresults_00.dat"), "wb") as f:
+                    f.write(results)
+            runs.append((wd, self.start(wd, ["-send", "0"])))
+        for (name, _, _, line, state), (wd, client) in zip(cases, runs):
+            with self.subTest(case=name):
+                status, out = client.finish(timeout=60)
+                self.assertEqual(status, 0, out)
+                self.assertIn(line, unstamped(out))
+                self.assertEqual(slot_state(read(wd, "queue.dat"), 0), state)
+                # an accepted unit's checkpoint goes with it
+                accepted = "successfully sent" in line
+                self.assertEqual(os.path.exists(os.path.join(wd, "work", "current.xyz")), not accepted)
+        header, body = self.project.results[0]
+        self.assertEqual(len(self.project.results), 1)
+        self.assertEqual((be32(header, 12), body), (limit, b"r" * limit))  # only the first 2 MiB go
+
 
 class FetchedUnits(ExchangeTest):
     LIMIT = 2097152
