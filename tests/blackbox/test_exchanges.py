@@ -156,6 +156,26 @@ class RoadOfAUnit(ExchangeTest):
         self.assertEqual(read(wd, "work/wudata_01.dat"), b"x" * 3000)
         self.stop(client)
 
+    def test_a_user_id_comes_from_the_secondary_server_and_is_asked_for_eleven_times_at_most(self):
+        self.project.down.add("primary")
+        wd = self.workdir(user_id=None)
+        client = self.start(wd, ["-verbosity", "4"], env={"QVN_CORE_STEPS": "1", "QVN_CORE_STEP_MS": "10"})
+        self.wait_log(client, "- Received User ID = 10000002A\n")
+        self.stop(client)
+        self.assertEqual(read(wd, "machinedependent.dat"), struct.pack("<Q", 0x10000002A))
+        self.assertEqual(be32(body_of(self.project.requests["secondary"][0]), 0), 11)  # the user-ID request
+
+        self.project.down.add("secondary")
+        wd = self.workdir(user_id=None)
+        client = self.start(wd, ["-verbosity", "4"])
+        fatal = "- Fatal: Could not get new user ID\n"
+        self.wait_log(client, fatal, timeout=120)
+        client.close()  # still in start-up, before the handler of SIGTERM is in place
+        first_round = unstamped(client.log()).split(fatal, 1)[0]
+        self.assertEqual(first_round.count("+ Could not connect to Secondary Assignment Server for ID\n"), 11, first_round)
+        self.assertEqual(first_round.count("+ Could not get ID from server. Retrying...\n"), 10, first_round)
+        self.assertFalse(os.path.exists(os.path.join(wd, "machinedependent.dat")))
+
     def test_primary_down_the_secondary_assigns_and_work_and_results_use_port_80(self):
         self.project.down.add("primary")
         wd = self.workdir(user_id=USER_ID)
