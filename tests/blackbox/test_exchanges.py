@@ -328,6 +328,28 @@ class FetchedUnits(ExchangeTest):
         self.assertEqual(self.project.requests["work"], [])
 
 
+class FullQueue(ExchangeTest):
+    def test_a_full_queue_gives_its_oldest_unit_up_for_new_work(self):
+        # ten results no server takes (their port refuses), the one received earliest in slot 4
+        now = int(time.time()) - EPOCH_OFFSET
+        slots = [entry(2, received=now - (1000 if n == 4 else 100 + n), completed=now - 30, finished=1, core=0x65,
+                       address=WORKER_ADDRESS, port=8099, name=b"waiting %d" % n) for n in range(10)]
+        wd = self.workdir(user_id=USER_ID, queue=queue(slots))
+        os.mkdir(os.path.join(wd, "work"))
+        for n in range(10):
+            with open(os.path.join(wd, "work", "wuresults_%02d.dat" % n), "wb") as f:
+                f.write(b"result %d" % n)
+        client = self.start(wd, env={"QVN_CORE_STEPS": "1000", "QVN_CORE_STEP_MS": "100"})
+        self.wait_log(client, "+ Working ...\n")
+        self.stop(client)
+        log = unstamped(client.log())
+        self.assertIn("- Work queue full. Deleting oldest item\n", log)
+        self.assertIn("Working on Unit 04", log)
+        image = read(wd, "queue.dat")
+        self.assertEqual([slot_state(image, n) for n in range(10)], [2, 2, 2, 2, 1, 2, 2, 2, 2, 2])
+        self.assertEqual(image[8 + 4 * ENTRY + HEADER_AT + 96:8 + 4 * ENTRY + HEADER_AT + 100], b"Demo")  # the new unit
+
+
 class Faults(ExchangeTest):
     FAULTS = ["refuse", "silent", "dribble", "close_header", "close_body", "garbage", "huge_length", "huge_chunk",
               "5xx", "continue"]
