@@ -328,6 +328,40 @@ class FetchedUnits(ExchangeTest):
         self.assertEqual(self.project.requests["work"], [])
 
 
+class Modes(ExchangeTest):
+    def test_send_all_returns_every_finished_unit(self):
+        now = int(time.time()) - EPOCH_OFFSET
+        done = [entry(2, received=now - 60, completed=now - 30, finished=1, core=0x65, address=WORKER_ADDRESS,
+                      port=8080, name=b"unit %d" % n) for n in range(3)]
+        wd = self.workdir(core=False, user_id=USER_ID, queue=queue(done))
+        os.mkdir(os.path.join(wd, "work"))
+        for n in range(3):
+            with open(os.path.join(wd, "work", "wuresults_%02d.dat" % n), "wb") as f:
+                f.write(b"result %d" % n)
+        status, out = self.start(wd, ["-send", "all"]).finish(timeout=60)
+        self.assertEqual(status, 0, out)
+        self.assertEqual(sorted(self.project.accepted), [b"result 0", b"result 1", b"result 2"])
+        image = read(wd, "queue.dat")
+        self.assertEqual([slot_state(image, n) for n in range(3)], [0, 0, 0])
+
+    def test_pause_waits_after_the_first_result_and_asknet_says_when_to_disconnect(self):
+        wd = self.workdir(user_id=USER_ID, config=CONFIG.replace("asknet=no", "asknet=yes"))
+        client = self.start(wd, ["-pause"], env={"QVN_CORE_STEPS": "1", "QVN_CORE_STEP_MS": "10"})
+        paused = "+ Paused after finishing unit\nPress Enter to continue, Ctrl-C to exit...\n"
+        self.wait_log(client, paused)
+        # the input has ended, which answers the question: the next unit is fetched
+        self.assertTrue(wait_until(lambda: "+ Attempting to get work packet" in unstamped(client.log()).split(paused)[1],
+                                   60), client.output())
+        self.assertTrue(wait_until(lambda: unstamped(client.log()).count("+ Results successfully sent\n") >= 2, 60),
+                        client.output())
+        log = unstamped(client.log())
+        self.assertEqual(log.count("+ Paused after finishing unit"), 1)  # after the first result only
+        self.assertIn("- Ask before connecting: Yes\n", log)
+        self.assertIn("+ Connections closed: You may now disconnect\n", log)
+        self.assertNotIn("+ Closed connections\n", log)
+        self.stop(client)
+
+
 class FullQueue(ExchangeTest):
     def test_a_full_queue_gives_its_oldest_unit_up_for_new_work(self):
         # ten results no server takes (their port refuses), the one received earliest in slot 4
