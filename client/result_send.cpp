@@ -112,6 +112,8 @@ int SendAllFinished(WorkQueue* queue) {
   return failed > 0 ? -1 : 0;
 }
 
+u32 g_autosendPeriodMs = 21600000;  // six hours
+
 void AutosendLoop(void* raw) {
   auto* queue = static_cast<WorkQueue*>(raw);
   for (;;) {
@@ -121,6 +123,6 @@ void AutosendLoop(void* raw) {
       (void)SendAllFinished(queue);
       LOG_AT(6, "- Autosend completed\n");
     }
-    v3Sleep(21600000);
+    v3Sleep(g_autosendPeriodMs);
   }
 }

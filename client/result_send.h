@@ -15,3 +15,5 @@ void SetResultSender(ResultSender sender);  // null: the work server's
 int SendAllFinished(WorkQueue* queue);
 // The send thread: deadline sweep and sending, every six hours, for ever. The argument is the queue.
 void AutosendLoop(void* queue);
+// The send thread's pause between passes: six hours (the test client may shorten it).
+extern u32 g_autosendPeriodMs;

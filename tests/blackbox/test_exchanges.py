@@ -362,6 +362,26 @@ class Modes(ExchangeTest):
         self.stop(client)
 
 
+    def test_the_send_thread_tries_again_at_every_pass(self):
+        # a result whose server is away at first: the send thread's next pass (every six hours, shortened
+        # here) returns it once the server is back, while the work cycle waits for work it cannot get
+        self.project.down.update({"work", "primary", "secondary"})
+        now = int(time.time()) - EPOCH_OFFSET
+        done = entry(2, received=now - 60, completed=now - 30, finished=1, core=0x65, address=WORKER_ADDRESS,
+                     port=8080)
+        wd = self.workdir(core=False, user_id=USER_ID, queue=queue([done]))
+        os.mkdir(os.path.join(wd, "work"))
+        with open(os.path.join(wd, "work", "wuresults_00.dat"), "wb") as f:
+            f.write(b"a patient result")
+        client = self.start(wd, ["-verbosity", "6"], env={"QVN_TEST_AUTOSEND_MS": "1000"})
+        self.wait_log(client, "+ Could not connect to Work Server (results)\n")
+        self.project.down.discard("work")
+        self.wait_log(client, "+ Results successfully sent\n")
+        self.assertEqual(self.project.accepted, [b"a patient result"])
+        self.assertGreaterEqual(unstamped(client.log()).count("- Autosending finished units...\n"), 2)
+        self.stop(client)
+
+
 class FullQueue(ExchangeTest):
     def test_a_full_queue_gives_its_oldest_unit_up_for_new_work(self):
         # ten results no server takes (their port refuses), the one received earliest in slot 4

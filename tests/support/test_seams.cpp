@@ -3,12 +3,14 @@
 //   QVN_TEST_EXCHANGE_LIMIT_MS  the time limit of every request, receive and send (default 30 minutes)
 //   QVN_TEST_RETRY_DIVISOR      divides every wait of the retry timer (default 1)
 //   QVN_TEST_PASS_PAUSE_MS      the work cycle's pause between passes (default 5000)
+//   QVN_TEST_AUTOSEND_MS        the send thread's pause between passes (default six hours)
 //   QVN_TEST_LANDLOCK_ABI       the Landlock version the core sandbox believes the kernel has (0: none)
 //   QVN_TEST_BENCHMARK          the processor benchmark's result, given at once (the measurement takes
 //                               seconds, far more under the sanitizers)
 #include <cstdlib>
 
 #include "base/retry_delay.h"
+#include "client/result_send.h"
 #include "client/startup.h"
 #include "client/work_cycle.h"
 #include "net/http_exchange.h"
@@ -28,6 +30,7 @@ const bool g_applied = [] {
   g_exchangeLimitMs = static_cast<u32>(FromEnvironment("QVN_TEST_EXCHANGE_LIMIT_MS", kExchangeTimeLimitMs));
   RetryDelaySetDivisor(static_cast<u32>(FromEnvironment("QVN_TEST_RETRY_DIVISOR", 1)));
   g_passPauseMs = static_cast<u32>(FromEnvironment("QVN_TEST_PASS_PAUSE_MS", g_passPauseMs));
+  g_autosendPeriodMs = static_cast<u32>(FromEnvironment("QVN_TEST_AUTOSEND_MS", g_autosendPeriodMs));
   if (FromEnvironment("QVN_TEST_BENCHMARK", 0) != 0) {
     g_benchmarkResult = FromEnvironment("QVN_TEST_BENCHMARK", 0);
     g_processorBenchmark = [] { return g_benchmarkResult; };
