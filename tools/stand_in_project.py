@@ -92,7 +92,7 @@ class Project:
         self.user_id = user_id
         self.units = []           # handed out in order; when empty, a default unit
         self.answers = []         # answers to results packets, in order; when empty, 400
-        self.files = {}           # path -> bytes, served by the file server
+        self.files = {}           # path -> bytes (or a list of them, served in turn), from the file server
         self.faults = {name: [] for name in ("primary", "secondary", "work", "files")}
         self.down = set()
         self.assigned_address = None  # the work server the assignment names; None: the stand-in's own
@@ -171,6 +171,9 @@ class Project:
             path = path.split("://", 1)[-1]
             path = path[path.find("/"):] if "/" in path else "/"
             content = self.files.get(path)
+            if isinstance(content, list):  # answered in turn, the last one for ever
+                with self.lock:
+                    content = content.pop(0) if len(content) > 1 else content[0]
             if content is None:
                 return b"HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n"
             return b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n" % len(content) + content

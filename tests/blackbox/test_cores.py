@@ -81,6 +81,41 @@ class Cores(unittest.TestCase):
         self.assertFalse(os.path.exists(os.path.join(client.workdir, "Core_65.qvn")), "the bundle is deleted")
         self.stop(client)
 
+    OUT_OF_DATE_CORE = b"#!/bin/sh\n# a core that finds itself too old for every unit\nexit 110\n"
+
+    def test_a_core_out_of_date_right_after_its_download_drops_the_unit(self):
+        self.project.files["/cores/Core_65.qvn"] = make_bundle.bundle(test_key(), self.OUT_OF_DATE_CORE)
+        client = self.run_client()
+        self.log_has(client, "Deleting current work unit & continuing...\n")
+        self.stop(client)
+        log = unstamped(client.log())
+        self.assertIn("+ Core successfully engaged\n", log)
+        self.assertIn("+ Core out of date. Auto updating...\nNew core downloaded for this work unit, but still out of "
+                      "date.\n", log)
+
+    def test_a_replayed_older_bundle_leaves_the_newer_core_in_place(self):
+        key = test_key()
+        newer = make_bundle.bundle(key, self.OUT_OF_DATE_CORE, time=key["valid_from"] + 2 * 86400)
+        older = make_bundle.bundle(key, self.core, time=key["valid_from"] + 86400)
+        # the newer core asks for renewal, and then a man in the middle answers with an older, validly signed one
+        self.project.files["/cores/Core_65.qvn"] = [newer, older]
+        client = self.run_client()
+        self.log_has(client, "Core was signed before the one already accepted for this core number.\n")
+        self.log_has(client, "+ Error: Could not extract core\n")
+        self.stop(client)
+        with open(os.path.join(client.workdir, "QvnCore_65.exe"), "rb") as f:
+            self.assertEqual(f.read(), self.OUT_OF_DATE_CORE)
+
+    def test_after_twenty_one_failed_downloads_the_unit_is_given_up(self):
+        # the file server has no bundle; the waits between attempts are shortened to nothing
+        client = self.run_client(env={"QVN_TEST_RETRY_DIVISOR": "1000000"})
+        self.log_has(client, "- Giving up on downloading core, trying new work unit instead\n")
+        self.stop(client)
+        log = unstamped(client.log()).split("- Giving up on downloading core", 1)[0]
+        self.assertEqual(log.count("+ Downloading new core: QvnCore_65.exe\n"), 21)
+        self.assertEqual(log.count("+ Core download error (#"), 20)
+        self.assertIn("+ Core download error (#21), waiting before retry...\n", log)
+
     def test_a_forged_bundle_is_refused_and_nothing_is_installed(self):
         self.project.files["/cores/Core_65.qvn"] = make_bundle.bundle(test_key(), self.core, forge="payload-byte")
         # real retry waits: the next attempt starts seconds after the failure is logged
