@@ -20,11 +20,11 @@ inline constexpr u32 V3_SANDBOX_NO_FILTER = 8;  // no seccomp filter: sockets of
 inline constexpr u64 V3_SANDBOX_FILE_SIZE_MAX = 4ull << 30;
 
 struct CoreSandbox {  // zero it before v3SandboxPrepare
-  int ruleset;         // the Landlock ruleset's descriptor, or -1
-  void* filter;        // the seccomp program (an array of struct sock_filter), or null
-  u32 filterLength;    // its instructions
-  u32 missing;         // V3_SANDBOX_NO_* bits
-  u32 landlockAbi;     // what the kernel reported (0: none)
+  int ruleset;        // the Landlock ruleset's descriptor, or -1
+  void* filter;       // the seccomp program (an array of struct sock_filter), or null
+  u32 filterLength;   // its instructions
+  u32 missing;        // V3_SANDBOX_NO_* bits
+  u32 landlockAbi;    // what the kernel reported (0: none)
 };
 
 // Prepares the confinement of a core that works in workDirectory and is the executable coreFile (paths as

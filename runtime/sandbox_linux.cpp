@@ -121,8 +121,7 @@ void* MakeFilter(u32* length) {
   if (context == nullptr) return nullptr;
   bool ok = seccomp_arch_add(context, SCMP_ARCH_X86) == 0 || seccomp_arch_exist(context, SCMP_ARCH_X86) == 0;
   (void)seccomp_arch_add(context, SCMP_ARCH_X32);
-  ok = ok && seccomp_rule_add(context, SCMP_ACT_ERRNO(EACCES), SCMP_SYS(socket), 1,
-                              SCMP_A0(SCMP_CMP_NE, AF_UNIX)) == 0;
+  ok = ok && seccomp_rule_add(context, SCMP_ACT_ERRNO(EACCES), SCMP_SYS(socket), 1, SCMP_A0(SCMP_CMP_NE, AF_UNIX)) == 0;
   ok = ok && seccomp_rule_add(context, SCMP_ACT_ERRNO(EACCES), SCMP_SYS(socketcall), 1, SCMP_A0(SCMP_CMP_EQ, 1)) == 0;
   ok = ok && seccomp_rule_add(context, SCMP_ACT_ERRNO(ENOSYS), SCMP_SYS(io_uring_setup), 0) == 0;
   void* program = nullptr;

@@ -65,12 +65,13 @@ INSTANTIATE_TEST_SUITE_P(
         OptionCase{{"-CONFIG"}, -1, "Bad argument: -CONFIG\n"},
         OptionCase{{"-configure"}, -1, "Bad argument: -configure\n"},
         OptionCase{{"-help"}, -1, "Bad argument: -help\n"},
-        OptionCase{{"-pause", "extra"}, -1, "Bad argument: extra\n"},
-        OptionCase{{"-betateam", "-internal", "-freeBSD", "-forceasm", "-advmethods", "-pause"}, 0, ""}));
+        OptionCase{{"-pause", "extra"}, -1, "Bad argument: extra\n"}));
 
-TEST(Options, SetEveryFlag) {
-  ASSERT_EQ(Parse({"-betateam", "-internal", "-freeBSD", "-forceasm", "-advmethods", "-pause", "-verbosity", "7"}).rc,
-            0);
+TEST(Options, SetEveryFlagSilently) {
+  const ParseResult r =
+      Parse({"-betateam", "-internal", "-freeBSD", "-forceasm", "-advmethods", "-pause", "-verbosity", "7"});
+  ASSERT_EQ(r.rc, 0);
+  EXPECT_EQ(r.console, "");
   EXPECT_EQ(g_settings.betaTeam, 1);
   EXPECT_EQ(g_settings.internal, 1);
   EXPECT_EQ(g_settings.freeBsdBranding, 1u);

@@ -181,7 +181,8 @@ TEST_F(BundleTest, ABundleSignedBeforeTheBuildsFloorIsRefused) {
   const auto [rc, out] = Unzip();
   EXPECT_EQ(rc, -1);
   EXPECT_NE(out.find("Signature is VALID\n"), std::string::npos) << out;
-  EXPECT_NE(out.find("Core was signed before the oldest signing time this client accepts.\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("Core was signed before the oldest signing time this client accepts.\n"), std::string::npos)
+      << out;
   EXPECT_NE(out.find("Failed to verify core\n"), std::string::npos) << out;
   EXPECT_EQ(ReadText("QvnCore_65.exe"), "the old core");
 }

@@ -279,7 +279,8 @@ TEST(FileCreate, SettingsAreTheOwnersAloneAndACoreIsNotOthersToRun) {
     const char* name;
     u32 mode;
     mode_t expected;
-  } cases[] = {{"data.dat", 0, 0644}, {"client.cfg", V3_FILE_PRIVATE, 0600}, {"QvnCore_1.exe", V3_FILE_EXECUTABLE, 0750}};
+  } cases[] = {
+      {"data.dat", 0, 0644}, {"client.cfg", V3_FILE_PRIVATE, 0600}, {"QvnCore_1.exe", V3_FILE_EXECUTABLE, 0750}};
   for (const auto& c : cases) {
     // a temporary left world-readable by an earlier crash does not pass its rights on
     WriteText(dir.Path(c.name) + ".new", "left over");
