@@ -403,6 +403,23 @@ class FullQueue(ExchangeTest):
         self.assertEqual([slot_state(image, n) for n in range(10)], [2, 2, 2, 2, 1, 2, 2, 2, 2, 2])
         self.assertEqual(image[8 + 4 * ENTRY + HEADER_AT + 96:8 + 4 * ENTRY + HEADER_AT + 100], b"Demo")  # the new unit
 
+    def test_a_full_queue_that_cannot_be_saved_stops_the_work_but_not_the_client(self):
+        now = int(time.time()) - EPOCH_OFFSET
+        slots = [entry(2, received=now - 100 - n, completed=now - 30, finished=1, core=0x65, address=WORKER_ADDRESS,
+                       port=8099) for n in range(10)]
+        wd = self.workdir(user_id=USER_ID, queue=queue(slots))
+        os.mkdir(os.path.join(wd, "work"))
+        for n in range(10):
+            with open(os.path.join(wd, "work", "wuresults_%02d.dat" % n), "wb") as f:
+                f.write(b"result %d" % n)
+        os.mkdir(os.path.join(wd, "queue.dat.new"))  # where the next save would go: no save can succeed
+        client = self.start(wd)
+        self.wait_log(client, "Fatal: Work queue full\n")
+        self.assertIn("- Fatal Error: Queue full, but delete failed\n", unstamped(client.log()))
+        self.assertIsNone(client.proc.poll(), "the client stays up after its work cycle ended")
+        self.stop(client)  # and still answers SIGTERM
+        self.assertEqual(read(wd, "queue.dat"), queue(slots), "the queue on disk is as it was")
+
 
 class Faults(ExchangeTest):
     FAULTS = ["refuse", "silent", "dribble", "close_header", "close_body", "garbage", "huge_length", "huge_chunk",
