@@ -32,9 +32,10 @@ void AppendDate(std::string* text, const char* label, v3Time t) {
 // Stops the running core with SIGTERM, sent to the core alone: the client's process group may hold the
 // shell or service that started it.
 void InterruptCore(u32 slot, v3Time deadline) {
+  // The flag comes first: whoever reads the line below may rely on a SIGTERM being ignored from then on.
+  g_deadlineInterrupt = 1;
   LogDeadlinePassed(slot, deadline);
   LOG_AT(3, "Going to interrupt core and move on to next unit...\n");
-  g_deadlineInterrupt = 1;
   (void)v3ShellSignal(g_coreProcess.load(), SIGTERM);
 }
 

@@ -129,8 +129,39 @@ case " $* " in *" -cleanup "*) rm -f "$2"wudata_"$4".dat; exit 101;; esac
 while :; do echo "Finished 1 of 600 steps" >> "$2"logfile_"$4".txt; sleep 0.2; done
 """
 
+SLOW_TO_STOP_CORE = """#!/bin/sh
+# A core that takes three seconds to stop once asked: the deadline interrupt is under way all that time.
+case " $* " in *" -cleanup "*) rm -f "$2"wudata_"$4".dat; exit 101;; esac
+trap 'sleep 3; exit 102' TERM
+while :; do echo "Finished 1 of 600 steps" >> "$2"logfile_"$4".txt; sleep 0.2; done
+"""
+
 
 class DeadlineInterrupt(unittest.TestCase):
+    def test_a_sigterm_while_the_interrupt_is_under_way_is_ignored(self):
+        deadline = int(time.time()) - 946684800 + 15
+        wd = workdir(self, queue=queue([entry(1, received=NOW - 60, core=0x65, deadline_known=1,
+                                              deadline=deadline, deadline_seconds=100)]))
+        os.mkdir(os.path.join(wd, "work"))
+        with open(os.path.join(wd, "work", "wudata_00.dat"), "wb") as f:
+            f.write(b"data")
+        core = os.path.join(wd, "QvnCore_65.exe")
+        with open(core, "w") as f:
+            f.write(SLOW_TO_STOP_CORE)
+        os.chmod(core, 0o755)
+        client = Client(["-verbosity", "6"], workdir=wd)
+        self.addCleanup(client.close)
+        self.assertTrue(client.wait_for("Going to interrupt core", timeout=90), client.output())
+        client.signal(signal.SIGTERM)  # within the core's three seconds
+        self.assertTrue(client.wait_for("CoreStatus = 66 (102)", timeout=30), client.output())
+        self.assertTrue(client.wait_for("- Error: Getwork #1 failed", timeout=30), client.output())
+        self.assertNotIn("Got a SIGTERM", client.output())
+        self.assertIsNone(client.proc.poll(), "the SIGTERM during the interrupt ended the client")
+        client.signal(signal.SIGTERM)  # the interrupt is over: this one ends it
+        status, out = client.finish(timeout=30)
+        self.assertEqual(status, 0, out)
+        self.assertTrue(out.endswith("\nQuorvane Client Shutdown.\n"), out)
+
     def test_only_the_core_is_signalled_and_sigterm_stops_the_client_afterwards(self):
         # late enough to outlast start-up and the benchmark on a busy machine
         deadline = int(time.time()) - 946684800 + 25
