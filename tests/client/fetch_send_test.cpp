@@ -3,8 +3,10 @@
 
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "base/log.h"
 #include "client/result_send.h"
@@ -78,6 +80,37 @@ int SendWhileTheSlotIsReused(QueueEntry*, const char*) {
 int AcceptedAtOnce(QueueEntry*, const char*) { return 0; }
 
 }  // namespace
+
+std::atomic<int> g_sendsInside{0};
+std::atomic<bool> g_releaseSend{false};
+
+TEST_F(FetchSendTest, ASecondSendWhileOneRunsFailsAtOnce) {
+  g_settings.verbosity = 9;
+  g_sendsInside = 0;
+  g_releaseSend = false;
+  // a send that holds on until the test lets it finish
+  SetResultSender([](QueueEntry*, const char*) {
+    ++g_sendsInside;
+    while (!g_releaseSend.load()) std::this_thread::yield();
+    return 0;
+  });
+  queue.slots[1].state = SLOT_DONE;
+  queue.slots[2].state = SLOT_DONE;
+  int first = -9;
+  std::thread sender([&] { first = SendFinishedUnit(&queue, 1); });
+  while (g_sendsInside.load() == 0) std::this_thread::yield();
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(SendFinishedUnit(&queue, 2), -1);  // without waiting for the first
+  const std::string out = testing::internal::GetCapturedStdout();
+  g_releaseSend = true;
+  sender.join();
+  SetResultSender(nullptr);
+  EXPECT_EQ(first, 0);
+  EXPECT_EQ(g_sendsInside.load(), 1);
+  EXPECT_NE(out.find("- Already sending work\n"), std::string::npos) << out;
+  EXPECT_EQ(queue.slots[1].state, SLOT_EMPTY);
+  EXPECT_EQ(queue.slots[2].state, SLOT_DONE);  // kept for the next send
+}
 
 TEST_F(FetchSendTest, AcceptedSendEmptiesOnlyASlotThatStillHoldsTheSentUnit) {
   ASSERT_EQ(mkdir("work", 0755), 0);
