@@ -138,8 +138,8 @@ while :; do echo "Finished 1 of 600 steps" >> "$2"logfile_"$4".txt; sleep 0.2; d
 
 
 class DeadlineInterrupt(unittest.TestCase):
-    def test_a_sigterm_while_the_interrupt_is_under_way_is_ignored(self):
-        deadline = int(time.time()) - 946684800 + 15
+    def unit_with_core(self, script, deadline):
+        """A working directory whose one unit is due at deadline and whose core is the shell script."""
         wd = workdir(self, queue=queue([entry(1, received=NOW - 60, core=0x65, deadline_known=1,
                                               deadline=deadline, deadline_seconds=100)]))
         os.mkdir(os.path.join(wd, "work"))
@@ -147,8 +147,12 @@ class DeadlineInterrupt(unittest.TestCase):
             f.write(b"data")
         core = os.path.join(wd, "QvnCore_65.exe")
         with open(core, "w") as f:
-            f.write(SLOW_TO_STOP_CORE)
+            f.write(script)
         os.chmod(core, 0o755)
+        return wd
+
+    def test_a_sigterm_while_the_interrupt_is_under_way_is_ignored(self):
+        wd = self.unit_with_core(SLOW_TO_STOP_CORE, deadline=int(time.time()) - 946684800 + 15)
         client = Client(["-verbosity", "6"], workdir=wd)
         self.addCleanup(client.close)
         self.assertTrue(client.wait_for("Going to interrupt core", timeout=90), client.output())
@@ -164,16 +168,7 @@ class DeadlineInterrupt(unittest.TestCase):
 
     def test_only_the_core_is_signalled_and_sigterm_stops_the_client_afterwards(self):
         # late enough to outlast start-up and the benchmark on a busy machine
-        deadline = int(time.time()) - 946684800 + 25
-        wd = workdir(self, queue=queue([entry(1, received=NOW - 60, core=0x65, deadline_known=1,
-                                              deadline=deadline, deadline_seconds=100)]))
-        os.mkdir(os.path.join(wd, "work"))
-        with open(os.path.join(wd, "work", "wudata_00.dat"), "wb") as f:
-            f.write(b"data")
-        core = os.path.join(wd, "QvnCore_65.exe")
-        with open(core, "w") as f:
-            f.write(HANDLERLESS_CORE)
-        os.chmod(core, 0o755)
+        wd = self.unit_with_core(HANDLERLESS_CORE, deadline=int(time.time()) - 946684800 + 25)
         # The client shares its process group with a sleeper, as when a script or cron starts it.
         script = 'sleep 120 & echo $! > sleeper.pid; exec "$0" -verbosity 6'
         client = Client(["-c", script, CLIENT], workdir=wd, program="/bin/sh")
