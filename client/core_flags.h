@@ -15,4 +15,6 @@ extern std::atomic<u32> g_restartFlag;
 extern std::atomic<u32> g_deadlineInterrupt;
 // The process of the core that the work cycle runs now (not of clean-up runs), 0 when none runs.
 extern std::atomic<u64> g_coreProcess;
+// Why that core is stopped now ("on battery", "busy", "outside hours"), or null while it runs.
+extern std::atomic<const char*> g_corePauseReason;
 static_assert(std::atomic<u32>::is_always_lock_free);

@@ -67,6 +67,9 @@ u32 LaunchCore(const char* core, const char* dir, const char* nn, u32 cleanUp) {
 
   bool watching = false;
   if (!cleanUp) {
+    // The watcher sleeps until the core writes into its directory (without change notices it looks every
+    // second instead).
+    (void)v3FileWatchOpen(&watch.changes, dir);
     u64 thread = 0;
     watching = v3ThreadStart(&thread, CoreOutputWatcher, &watch, 8192) == 0;
     if (!watching) LOG_AT(3, "Warning: Couldn't start output thread for work unit %s\n", nn);
@@ -89,8 +92,9 @@ u32 LaunchCore(const char* core, const char* dir, const char* nn, u32 cleanUp) {
   if (confined) v3SandboxRelease(&sandbox);
   const u32 status = exitCode < 0 ? START_FAILED : static_cast<u32>(exitCode);
   if (watching) {
-    watch.stop = 1;
-    while (watch.done.load() == 0) v3Sleep(250);
+    StopCoreWatch(&watch);
+    while (watch.done.load() == 0) v3Sleep(20);
   }
+  v3FileWatchClose(&watch.changes);
   return status;
 }

@@ -5,10 +5,13 @@
 #include <string>
 
 #include "base/log.h"
+#include "client/core_flags.h"
+#include "client/guest_policy.h"
 #include "client/unit_progress.h"
 #include "runtime/file.h"
 #include "runtime/process.h"
 #include "runtime/strings.h"
+#include "runtime/time.h"
 
 namespace {
 
@@ -57,18 +60,42 @@ bool ReportsProgress(const std::string& line) {
   return line.rfind("Finished", 0) == 0 || line.rfind("Writing local files", 0) == 0;
 }
 
+// Waits for the core to write, for a wake-up, or for the next check of the pause conditions.
+void AwaitChange(CoreWatch* watch, u64 nextCheckMs) {
+  const u64 now = v3MonotonicMs();
+  const u64 left = nextCheckMs > now ? nextCheckMs - now : 0;
+  if (watch->changes.isOpen) {
+    (void)v3FileWatchWait(&watch->changes, static_cast<u32>(left));
+  } else {
+    v3Sleep(static_cast<u32>(left < 1000 ? left : 1000));  // no change notices: look every second
+  }
+}
+
 }  // namespace
+
+void StopCoreWatch(CoreWatch* watch) {
+  watch->stop = 1;
+  v3FileWatchWake(&watch->changes);
+}
 
 void CoreOutputWatcher(void* raw) {
   auto* watch = static_cast<CoreWatch*>(raw);
+  GuestMonitor guest;
+  u64 nextCheck = v3MonotonicMs() + g_guestCheckMs;
+  auto checkWhenDue = [&] {
+    if (v3MonotonicMs() < nextCheck) return;
+    guest.Check(v3MonotonicMs());
+    nextCheck = v3MonotonicMs() + g_guestCheckMs;
+  };
   RuntimeFile file{};
   bool open = false;
   while (watch->stop.load() == 0) {
-    v3Sleep(100);
     if (v3FileOpen(&file, watch->logPath, V3_FILE_READ, V3_LOCK_NONE) == 0) {
       open = true;
       break;
     }
+    AwaitChange(watch, nextCheck);
+    checkWhenDue();
   }
   if (open) {
     LineReader reader(&file);
@@ -78,11 +105,13 @@ void CoreOutputWatcher(void* raw) {
         LogCoreLine(&line);
         if (ReportsProgress(line)) (void)CheckUnitProgress();
       } else {
-        v3Sleep(500);
+        AwaitChange(watch, nextCheck);
       }
+      checkWhenDue();
     }
     while (reader.Next(&line, true)) LogCoreLine(&line);
     v3FileClose(&file);
   }
+  g_corePauseReason = nullptr;  // the run is over, paused or not
   watch->done = 1;
 }

@@ -10,6 +10,7 @@
 #include "client/core_files.h"
 #include "client/core_flags.h"
 #include "client/core_launch.h"
+#include "client/guest_policy.h"
 #include "client/options.h"
 #include "client/status_page.h"
 #include "cores/bundle_verify.h"
@@ -19,6 +20,7 @@
 #include "runtime/file.h"
 #include "runtime/format.h"
 #include "runtime/process.h"
+#include "runtime/shell.h"
 #include "state/client_config.h"
 #include "state/dialogue.h"
 #include "state/identity.h"
@@ -110,6 +112,7 @@ int StartClient(RunOptions* options) {
   RequireOwnDirectory(".", "working directory");
   SetUserIdSource(GetUserId);  // a new installation asks the assignment servers for its ID
   LoadConfiguration(options);
+  LoadGuestSettings();
   if (!StatusPageExists()) WriteStatusPage();
   EnsureWorkDirectory();
   if (LoadQueue(&g_workQueue) != 0) CreateQueue(&g_workQueue);
@@ -125,6 +128,7 @@ void ShutdownHandler(int signal) {
     if (g_deadlineInterrupt.load() != 0) return;
     LOG_AT(6, "***** Got a SIGTERM signal (%u) from OS\n", 15u);
   }
+  v3ShellContinueAll();  // a paused core, continued, sees its client gone and stops as a running one does
   LogWriteLast("\nQuorvane Client Shutdown.\n");
   v3ProcessExit(0);
 }

@@ -3,6 +3,7 @@
 
 #include "base/log.h"
 #include "build_config.h"
+#include "client/core_flags.h"
 #include "runtime/file.h"
 #include "runtime/format.h"
 #include "state/client_config.h"
@@ -49,6 +50,7 @@ void WriteStatusPage() {
   v3PrintFile(&page,
               "<p><u>Current/latest unit</u><br>\nUnit name, download time, progress: <a href=%s>unitinfo.txt</a><br>\n",
               "unitinfo.txt");
+  if (const char* reason = g_corePauseReason.load()) v3PrintFile(&page, "Core: paused (%s)<br>\n", reason);
   v3PrintFile(&page, "<p><u>Statistics</u><br>\n");
   v3PrintFile(&page, "Personal statistics: <a href=\"%s\">%s</a><br>\n", personal, personal);
   v3PrintFile(&page, "Team statistics: <a href=\"%s\">%s</a><br>\n", teamLink, teamLink);

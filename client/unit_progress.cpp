@@ -36,6 +36,9 @@ void InterruptCore(u32 slot, v3Time deadline) {
   g_deadlineInterrupt = 1;
   LogDeadlinePassed(slot, deadline);
   LOG_AT(3, "Going to interrupt core and move on to next unit...\n");
+  // A paused core must be running to receive the SIGTERM.
+  (void)v3ShellSignal(g_coreProcess.load(), SIGCONT);
+  g_corePauseReason = nullptr;
   (void)v3ShellSignal(g_coreProcess.load(), SIGTERM);
 }
 
@@ -91,6 +94,11 @@ void WriteUnitInfo(const u8 info[kUnitInfoSize], v3Time received, const v3Time* 
   text.append(static_cast<size_t>(bars), '|');
   text.append(static_cast<size_t>(10 - bars), '_');
   text += "]\n";
+  if (const char* reason = g_corePauseReason.load()) {
+    text += "State: paused (";
+    text += reason;
+    text += ")\n";
+  }
 
   RuntimeFile file{};
   if (v3FileOpen(&file, "unitinfo.txt", V3_FILE_WRITE | V3_FILE_CREATE | V3_FILE_TRUNCATE, V3_LOCK_NONE) != 0) return;

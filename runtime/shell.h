@@ -17,6 +17,11 @@
 // cannot be applied ends the child with 127 before anything runs.
 [[nodiscard]] int v3ShellRun(const char* commandLine, std::atomic<u64>* processId = nullptr,
                              const CoreSandbox* sandbox = nullptr);
-// Sends signal (2, 9 or 15) to a command that v3ShellRun started and has not yet collected, and to nothing
-// else: a process ID that has ended and been reused is never signalled. 0 when sent, -1 otherwise.
+// Sends signal (SIGINT, SIGKILL, SIGTERM, SIGSTOP or SIGCONT) to a command that v3ShellRun started and has
+// not yet collected, and to nothing else: a process ID that has ended and been reused is never signalled.
+// 0 when sent, -1 otherwise.
 [[nodiscard]] int v3ShellSignal(u64 processId, int signal);
+// Continues every command v3ShellRun runs now that is stopped. Async-signal-safe: for the termination
+// handler, so that a client that ends never leaves a paused command stopped for ever. A SIGINT to the
+// process while commands run does the same (and nothing else).
+void v3ShellContinueAll();

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <string>
 
+#include <atomic>
+
 #include "runtime/shell.h"
 
 extern char** environ;
@@ -22,7 +24,12 @@ namespace {
 pthread_mutex_t g_runningLock = PTHREAD_MUTEX_INITIALIZER;
 int g_running = 0;
 constexpr int kMaxTracked = 16;
-pid_t g_tracked[kMaxTracked];
+// Read without the lock by the signal handlers below, hence atomic.
+std::atomic<pid_t> g_tracked[kMaxTracked];
+
+// A Ctrl-C while a command runs is the command's: a stopped (paused) command is continued, so that it
+// receives the SIGINT, which its process group got too, and ends as a running one would.
+void ContinueOnInterrupt(int) { v3ShellContinueAll(); }
 struct sigaction g_savedInt;
 struct sigaction g_savedQuit;
 
@@ -32,7 +39,11 @@ void BeginIgnoringInterrupts() {
     struct sigaction ignore {};
     ignore.sa_handler = SIG_IGN;
     sigemptyset(&ignore.sa_mask);
-    sigaction(SIGINT, &ignore, &g_savedInt);
+    struct sigaction pass {};
+    pass.sa_handler = ContinueOnInterrupt;
+    pass.sa_flags = SA_RESTART;
+    sigemptyset(&pass.sa_mask);
+    sigaction(SIGINT, &pass, &g_savedInt);
     sigaction(SIGQUIT, &ignore, &g_savedQuit);
   }
   pthread_mutex_unlock(&g_runningLock);
@@ -49,9 +60,9 @@ void EndIgnoringInterrupts() {
 
 void Track(pid_t child, bool running) {
   pthread_mutex_lock(&g_runningLock);
-  for (pid_t& slot : g_tracked) {
-    if (slot == (running ? 0 : child)) {
-      slot = running ? child : 0;
+  for (std::atomic<pid_t>& slot : g_tracked) {
+    if (slot.load() == (running ? 0 : child)) {
+      slot.store(running ? child : 0);
       break;
     }
   }
@@ -67,12 +78,23 @@ void WaitForEnd(pid_t child) {
 
 }  // namespace
 
+void v3ShellContinueAll() {
+  for (const std::atomic<pid_t>& slot : g_tracked) {
+    const pid_t child = slot.load();
+    if (child != 0) kill(child, SIGCONT);
+  }
+}
+
 int v3ShellSignal(u64 processId, int signal) {
-  if (processId == 0 || (signal != SIGINT && signal != SIGKILL && signal != SIGTERM)) return -1;
+  if (processId == 0 || (signal != SIGINT && signal != SIGKILL && signal != SIGTERM && signal != SIGSTOP &&
+                         signal != SIGCONT)) {
+    return -1;
+  }
   int rc = -1;
   pthread_mutex_lock(&g_runningLock);
-  for (pid_t slot : g_tracked) {
-    if (slot != 0 && static_cast<u64>(slot) == processId) rc = kill(slot, signal) == 0 ? 0 : -1;
+  for (const std::atomic<pid_t>& slot : g_tracked) {
+    const pid_t child = slot.load();
+    if (child != 0 && static_cast<u64>(child) == processId) rc = kill(child, signal) == 0 ? 0 : -1;
   }
   pthread_mutex_unlock(&g_runningLock);
   return rc;

@@ -134,3 +134,9 @@ int v3TimeToDate(v3Date* out, v3Time t) {
   out->fraction = t.fraction;
   return 0;
 }
+
+int v3LocalHour() {
+  const time_t now = ::time(nullptr);
+  struct tm local {};
+  return ::localtime_r(&now, &local) != nullptr ? local.tm_hour : 0;
+}

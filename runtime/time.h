@@ -43,6 +43,8 @@ inline constexpr u64 V3_FRACTION_PER_MICROSECOND = 18446744073709ULL;
 
 // 0, or -1 when out is null or the clock cannot be read.
 [[nodiscard]] int v3ClockNow(v3Time* out);
+// The hour of the local time now, 0 to 23 (0 when it cannot be had).
+[[nodiscard]] int v3LocalHour();
 // Milliseconds on a clock that only moves forward (not the calendar clock, which a user may set back);
 // for time limits. Thread-safe.
 [[nodiscard]] u64 v3MonotonicMs();
