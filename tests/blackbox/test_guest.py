@@ -130,6 +130,14 @@ class Guest(unittest.TestCase):
         self.assertFalse(os.path.exists(os.path.join(client.workdir, "work", "wudata_00.dat")))
         self.stop(client)
 
+    def test_ctrl_c_during_a_pause_reaches_the_core_as_it_would_a_running_one(self):
+        client = self.start(guest="hours=22-7\n", env={"QVN_TEST_LOCAL_HOUR": "12"})
+        self.wait_log(client, "+ Pausing core: outside hours\n")
+        client.signal_group(signal.SIGINT)  # what the terminal does on Ctrl-C
+        status, out = client.finish(timeout=30)
+        self.assertEqual(status, 0, out)
+        self.assertIn("CoreStatus = 66 (102)\n+ Shutdown requested by user. Exiting.", unstamped(out))
+
     def test_a_sigterm_during_a_pause_ends_the_client_and_the_unit_runs_at_the_next_start(self):
         client = self.start(guest="hours=22-7\n", env={"QVN_TEST_LOCAL_HOUR": "12"})
         self.wait_log(client, "+ Pausing core: outside hours\n")
