@@ -82,8 +82,10 @@ void CoreOutputWatcher(void* raw) {
   auto* watch = static_cast<CoreWatch*>(raw);
   GuestMonitor guest;
   u64 nextCheck = v3MonotonicMs() + g_guestCheckMs;
+  // Checks ride on the wake-ups the core causes anyway: one is made at any wake-up from half an interval
+  // before it is due, and the watcher sleeps until half an interval after, waiting for such a wake-up.
   auto checkWhenDue = [&] {
-    if (v3MonotonicMs() < nextCheck) return;
+    if (v3MonotonicMs() + g_guestCheckMs / 2 < nextCheck) return;
     guest.Check(v3MonotonicMs());
     nextCheck = v3MonotonicMs() + g_guestCheckMs;
   };
@@ -92,9 +94,10 @@ void CoreOutputWatcher(void* raw) {
   while (watch->stop.load() == 0) {
     if (v3FileOpen(&file, watch->logPath, V3_FILE_READ, V3_LOCK_NONE) == 0) {
       open = true;
+      (void)v3FileWatchFollow(&watch->changes, watch->logPath);  // its other files need not wake us
       break;
     }
-    AwaitChange(watch, nextCheck);
+    AwaitChange(watch, nextCheck + g_guestCheckMs / 2);
     checkWhenDue();
   }
   if (open) {
@@ -105,7 +108,7 @@ void CoreOutputWatcher(void* raw) {
         LogCoreLine(&line);
         if (ReportsProgress(line)) (void)CheckUnitProgress();
       } else {
-        AwaitChange(watch, nextCheck);
+        AwaitChange(watch, nextCheck + g_guestCheckMs / 2);
       }
       checkWhenDue();
     }

@@ -100,7 +100,17 @@ void WriteUnitInfo(const u8 info[kUnitInfoSize], v3Time received, const v3Time* 
     text += ")\n";
   }
 
+  // A core reports far more often than its percentage moves: a file that already says this stays as it is
+  // (rewriting it costs the disk a truncation each time).
   RuntimeFile file{};
+  if (v3FileOpen(&file, "unitinfo.txt", V3_FILE_READ, V3_LOCK_NONE) == 0) {
+    std::string current(text.size() + 1, '\0');
+    u64 got = 0;
+    const bool same = v3FileRead(current.data(), &got, &file, current.size()) == 0 && got == text.size() &&
+                      current.compare(0, got, text) == 0;
+    v3FileClose(&file);
+    if (same) return;
+  }
   if (v3FileOpen(&file, "unitinfo.txt", V3_FILE_WRITE | V3_FILE_CREATE | V3_FILE_TRUNCATE, V3_LOCK_NONE) != 0) return;
   u64 written = 0;
   (void)v3FileWrite(&file, &written, text.data(), text.size());

@@ -7,6 +7,7 @@
 
 struct FileWatch {  // zero it before v3FileWatchOpen
   int notify;       // the inotify descriptor, or -1
+  int watched;      // its watch
   int wakeRead;     // the self-pipe that v3FileWatchWake writes to
   int wakeWrite;
   u32 isOpen;
@@ -19,4 +20,7 @@ struct FileWatch {  // zero it before v3FileWatchOpen
 [[nodiscard]] int v3FileWatchWait(FileWatch* watch, u32 limitMs);
 // Ends the current or next wait at once. Thread-safe.
 void v3FileWatchWake(FileWatch* watch);
+// From now on watches only the file at path for writes (the directory's other files no longer wake the
+// waiter). 0, or -1 (the old watch stays).
+[[nodiscard]] int v3FileWatchFollow(FileWatch* watch, const char* path);
 void v3FileWatchClose(FileWatch* watch);

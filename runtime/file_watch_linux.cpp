@@ -9,16 +9,16 @@
 #include "runtime/time.h"
 
 int v3FileWatchOpen(FileWatch* watch, const char* directory) {
-  *watch = FileWatch{-1, -1, -1, 0};
+  *watch = FileWatch{-1, -1, -1, -1, 0};
   int pipeEnds[2];
   const int notify = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   if (notify < 0) return -1;
-  if (::inotify_add_watch(notify, directory, IN_CREATE | IN_MODIFY | IN_CLOSE_WRITE | IN_MOVED_TO) < 0 ||
-      ::pipe2(pipeEnds, O_NONBLOCK | O_CLOEXEC) != 0) {
+  const int watched = ::inotify_add_watch(notify, directory, IN_CREATE | IN_MODIFY | IN_CLOSE_WRITE | IN_MOVED_TO);
+  if (watched < 0 || ::pipe2(pipeEnds, O_NONBLOCK | O_CLOEXEC) != 0) {
     ::close(notify);
     return -1;
   }
-  *watch = FileWatch{notify, pipeEnds[0], pipeEnds[1], 1};
+  *watch = FileWatch{notify, watched, pipeEnds[0], pipeEnds[1], 1};
   return 0;
 }
 
@@ -53,5 +53,14 @@ void v3FileWatchClose(FileWatch* watch) {
   ::close(watch->notify);
   ::close(watch->wakeRead);
   ::close(watch->wakeWrite);
-  *watch = FileWatch{-1, -1, -1, 0};
+  *watch = FileWatch{-1, -1, -1, -1, 0};
+}
+
+int v3FileWatchFollow(FileWatch* watch, const char* path) {
+  if (watch == nullptr || !watch->isOpen) return -1;
+  const int watched = ::inotify_add_watch(watch->notify, path, IN_MODIFY | IN_CLOSE_WRITE);
+  if (watched < 0) return -1;
+  if (watched != watch->watched) (void)::inotify_rm_watch(watch->notify, watch->watched);
+  watch->watched = watched;
+  return 0;
 }
