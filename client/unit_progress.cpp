@@ -36,9 +36,8 @@ void InterruptCore(u32 slot, v3Time deadline) {
   g_deadlineInterrupt = 1;
   LogDeadlinePassed(slot, deadline);
   LOG_AT(3, "Going to interrupt core and move on to next unit...\n");
-  // A paused core must be running to receive the SIGTERM.
-  (void)v3ShellSignal(g_coreProcess.load(), SIGCONT);
-  g_corePauseReason = nullptr;
+  // A paused core must be running to receive the SIGTERM (a running one is sent no SIGCONT).
+  if (g_corePauseReason.exchange(nullptr) != nullptr) (void)v3ShellSignal(g_coreProcess.load(), SIGCONT);
   (void)v3ShellSignal(g_coreProcess.load(), SIGTERM);
 }
 

@@ -19,9 +19,10 @@
                              const CoreSandbox* sandbox = nullptr);
 // Sends signal (SIGINT, SIGKILL, SIGTERM, SIGSTOP or SIGCONT) to a command that v3ShellRun started and has
 // not yet collected, and to nothing else: a process ID that has ended and been reused is never signalled.
-// 0 when sent, -1 otherwise.
+// A SIGCONT goes only to a command that a SIGSTOP from here stopped (0 without sending otherwise): a
+// running command may use stops of its own (a sanitizer's leak check at exit). 0 when sent, -1 otherwise.
 [[nodiscard]] int v3ShellSignal(u64 processId, int signal);
-// Continues every command v3ShellRun runs now that is stopped. Async-signal-safe: for the termination
-// handler, so that a client that ends never leaves a paused command stopped for ever. A SIGINT to the
-// process while commands run does the same (and nothing else).
+// Continues every command v3ShellRun runs now that a SIGSTOP from here stopped. Async-signal-safe: for the
+// termination handler, so that a client that ends never leaves a paused command stopped for ever. A SIGINT
+// to the process while commands run does the same (and nothing else).
 void v3ShellContinueAll();

@@ -26,6 +26,9 @@ int g_running = 0;
 constexpr int kMaxTracked = 16;
 // Read without the lock by the signal handlers below, hence atomic.
 std::atomic<pid_t> g_tracked[kMaxTracked];
+// Whether the command in the same slot was stopped through v3ShellSignal: only such a command is continued,
+// as a SIGCONT to a running one could upset its own use of stops (a sanitizer's leak check at exit).
+std::atomic<bool> g_stopped[kMaxTracked];
 
 // A Ctrl-C while a command runs is the command's: a stopped (paused) command is continued, so that it
 // receives the SIGINT, which its process group got too, and ends as a running one would.
@@ -60,9 +63,10 @@ void EndIgnoringInterrupts() {
 
 void Track(pid_t child, bool running) {
   pthread_mutex_lock(&g_runningLock);
-  for (std::atomic<pid_t>& slot : g_tracked) {
-    if (slot.load() == (running ? 0 : child)) {
-      slot.store(running ? child : 0);
+  for (int i = 0; i < kMaxTracked; ++i) {
+    if (g_tracked[i].load() == (running ? 0 : child)) {
+      g_stopped[i].store(false);
+      g_tracked[i].store(running ? child : 0);
       break;
     }
   }
@@ -79,9 +83,9 @@ void WaitForEnd(pid_t child) {
 }  // namespace
 
 void v3ShellContinueAll() {
-  for (const std::atomic<pid_t>& slot : g_tracked) {
-    const pid_t child = slot.load();
-    if (child != 0) kill(child, SIGCONT);
+  for (int i = 0; i < kMaxTracked; ++i) {
+    const pid_t child = g_tracked[i].load();
+    if (child != 0 && g_stopped[i].exchange(false)) kill(child, SIGCONT);
   }
 }
 
@@ -92,9 +96,16 @@ int v3ShellSignal(u64 processId, int signal) {
   }
   int rc = -1;
   pthread_mutex_lock(&g_runningLock);
-  for (const std::atomic<pid_t>& slot : g_tracked) {
-    const pid_t child = slot.load();
-    if (child != 0 && static_cast<u64>(child) == processId) rc = kill(child, signal) == 0 ? 0 : -1;
+  for (int i = 0; i < kMaxTracked; ++i) {
+    const pid_t child = g_tracked[i].load();
+    if (child == 0 || static_cast<u64>(child) != processId) continue;
+    // A command that was not stopped here has nothing to continue.
+    if (signal == SIGCONT && !g_stopped[i].exchange(false)) {
+      rc = 0;
+      continue;
+    }
+    rc = kill(child, signal) == 0 ? 0 : -1;
+    if (signal == SIGSTOP && rc == 0) g_stopped[i].store(true);
   }
   pthread_mutex_unlock(&g_runningLock);
   return rc;
