@@ -10,7 +10,8 @@ MD5SHA1 digest (MD5's 16 bytes, then the first 16 of SHA-1's), hash code 5, form
 Forgeries: magic, payload-byte, signature-byte, other-key (with --other), time-before-key, hash-code,
 format-code, record-header, length-beyond-file, signature-absurd, truncate=N (negative: N bytes off the end),
 incomplete-stream, completed-after-signature, not-bzip2, time-after-key, empty-payload (L = 0); and
-extra-after-signature, which is no forgery (bytes after the signature are not examined).
+extra-after-signature, which is no forgery (bytes after the signature are not examined); bomb=MIB, a validly
+signed payload of a few hundred bytes that expands to MIB mebibytes of zeros.
 """
 import argparse
 import bz2
@@ -35,6 +36,14 @@ def signature(key, payload, time, hash_code=5, format_code=0xCC):
     return qvn_sign.signature_record(key, value, time, hash_code, format_code)
 
 
+def zeros_compressed(size):
+    """A bzip2 stream of size zero bytes, made a mebibyte at a time: a few hundred bytes for hundreds of MiB."""
+    packer = bz2.BZ2Compressor(9)
+    piece = bytes(1 << 20)
+    out = b"".join(packer.compress(piece) for _ in range(size >> 20))
+    return out + packer.flush()
+
+
 def header(payload_length, signature_length, magic=MAGIC):
     h = bytearray(512)
     struct.pack_into(">I", h, 0, magic)
@@ -46,7 +55,10 @@ def header(payload_length, signature_length, magic=MAGIC):
 def bundle(key, core, time=None, forge=None, other=None):
     """The bundle's bytes, signed with key (a dict of qvn_sign's private key file), or the forgery named."""
     time = key["valid_from"] + 86400 if time is None else time
-    payload = bz2.compress(core, 9)
+    if forge and forge.startswith("bomb="):
+        payload = zeros_compressed(int(forge.split("=", 1)[1]) << 20)
+    else:
+        payload = bz2.compress(core, 9)
     if forge == "not-bzip2":
         payload = b"this is not a bzip2 stream at all" * 4
     elif forge == "empty-payload":
