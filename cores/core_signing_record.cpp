@@ -7,7 +7,9 @@
 
 namespace {
 
-CoreSigningEntry* Find(CoreSigningRecord* record, u32 coreNumber) {
+// The core's entry, or null; for a record and a read-only record alike.
+template <typename Record>
+auto Find(Record* record, u32 coreNumber) -> decltype(&record->entries[0]) {
   for (u32 i = 0; i < record->count; ++i) {
     if (record->entries[i].coreNumber == coreNumber) return &record->entries[i];
   }
@@ -62,12 +64,9 @@ int SaveSigningRecord(const CoreSigningRecord* record) {
 }
 
 bool AcceptedSigningTime(const CoreSigningRecord* record, u32 coreNumber, s64* signedAt) {
-  for (u32 i = 0; i < record->count; ++i) {
-    if (record->entries[i].coreNumber != coreNumber) continue;
-    *signedAt = record->entries[i].signedAt;
-    return true;
-  }
-  return false;
+  const CoreSigningEntry* entry = Find(record, coreNumber);
+  if (entry != nullptr) *signedAt = entry->signedAt;
+  return entry != nullptr;
 }
 
 bool NoteSigningTime(CoreSigningRecord* record, u32 coreNumber, s64 signedAt) {
