@@ -8,6 +8,7 @@
 
 #include "base/log.h"
 #include "client/core_flags.h"
+#include "client/metrics.h"
 #include "client/status_page.h"
 #include "client/unit_progress.h"
 #include "runtime/shell.h"
@@ -160,7 +161,10 @@ void GuestMonitor::Check(u64 nowMs) {
   // unitinfo.txt tells the change; a paused core reports no progress, so its deadline is watched from here
   // (the interrupt continues it).
   if (g_corePauseReason.load() != nullptr || policy_.paused() != paused) (void)CheckUnitProgress();
-  if (policy_.paused() != paused) WriteStatusPage();
+  if (policy_.paused() != paused) {
+    WriteStatusPage();
+    WriteMetrics();
+  }
 }
 
 void GuestMonitor::Release() {

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "base/log.h"
+#include "client/metrics.h"
 #include "net/work_exchange.h"
 #include "runtime/file.h"
 #include "runtime/process.h"
@@ -57,6 +58,7 @@ int SendHeld(WorkQueue* queue, u32 slot) {
   std::snprintf(resultPath, sizeof resultPath, "work/wuresults_%02d.dat", static_cast<int>(slot));
   const int rc = g_sender(&entry, resultPath);
   if (rc == 0) {
+    NoteResultAccepted(entry.finished == 1);
     // The result file of a replaced unit may already be the new unit's own: it stays.
     if (EmptyIfUnchanged(queue, slot, entry)) (void)v3FileDelete(resultPath);
     return 0;

@@ -11,6 +11,7 @@
 #include "client/core_flags.h"
 #include "client/core_launch.h"
 #include "client/guest_policy.h"
+#include "client/metrics.h"
 #include "client/options.h"
 #include "client/status_page.h"
 #include "cores/bundle_verify.h"
@@ -118,6 +119,7 @@ int StartClient(RunOptions* options) {
   if (LoadQueue(&g_workQueue) != 0) CreateQueue(&g_workQueue);
   SetUnitCleaner(CleanUpUnit);
   PurgeUnknownSlots(&g_workQueue, CleanUpUnit);
+  StartMetrics();
   return 0;
 }
 

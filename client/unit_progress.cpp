@@ -9,6 +9,7 @@
 
 #include "base/log.h"
 #include "client/core_flags.h"
+#include "client/metrics.h"
 #include "runtime/file.h"
 #include "runtime/process.h"
 #include "runtime/shell.h"
@@ -67,6 +68,7 @@ int CheckUnitProgress() {
   const int rc = v3FileRead(info, &got, &file, kUnitInfoSize);
   v3FileClose(&file);
   if (rc != 0 || got < kUnitInfoSize) return -1;
+  NoteProgress(LoadLE32(info + 88), LoadLE32(info + 84));
   WriteUnitInfo(info, entry.received, EntryDeadlineKnown(entry) ? &entry.deadline : nullptr);
   return 0;
 }

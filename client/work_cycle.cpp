@@ -15,6 +15,7 @@
 #include "client/core_files.h"
 #include "client/core_flags.h"
 #include "client/core_launch.h"
+#include "client/metrics.h"
 #include "client/result_send.h"
 #include "client/startup.h"
 #include "client/work_fetch.h"
@@ -288,12 +289,14 @@ void RunUnattended(u32 startSlot) {
       status = CORE_MISSING;
     } else {
       LOG_AT(3, "Core found.\n");
+      NoteCoreStarted();
       status = LaunchCore(core, kWorkDirectory, c.nn, 0);
       LOG_AT(3, "CoreStatus = %X (%d)\n", status, static_cast<int>(status));
     }
     // The interrupt belongs to the run that just ended, however it ended: from here on SIGTERM stops the
     // client again.
     const bool interrupted = g_deadlineInterrupt.exchange(0) != 0;
+    NoteCoreRun(status);
     if (ActOnStatus(&c, status, interrupted) == Next::EndThread) return;
     if (c.failurePoints >= 3) RenewCore(&c, core);
     const Drop drop = DropUnit(&c);

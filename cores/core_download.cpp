@@ -9,6 +9,7 @@
 #include "build_config.h"
 #include "cores/bundle_verify.h"
 #include "cores/core_signing_record.h"
+#include "net/exchange_failures.h"
 #include "net/http_exchange.h"
 #include "runtime/codec.h"
 #include "runtime/file.h"
@@ -168,6 +169,7 @@ int DownloadCore(u32 coreNumber, const char* coreFile, const char* location, u8 
   (void)v3FileDelete(bundle);
   if (failedStep != nullptr) {
     LOG_AT(3, "+ Error: Could not %s core\n", failedStep);
+    CountExchangeFailure(Exchange::CoreDownload);
     return -1;
   }
   if (g_settings.freeBsdBranding) {

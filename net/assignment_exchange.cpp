@@ -6,6 +6,7 @@
 #include "base/log.h"
 #include "base/retry_delay.h"
 #include "build_config.h"
+#include "net/exchange_failures.h"
 #include "net/http_exchange.h"
 #include "runtime/byte_order.h"
 #include "runtime/format.h"
@@ -50,6 +51,7 @@ int RequestUserId() {
   u8 reply[kUserIdReplySize] = {};
   if (AskEitherServer(request, reply, sizeof reply, "+ Could not connect to Primary Assignment Server for ID\n",
                       "+ Could not connect to Secondary Assignment Server for ID\n") != 0) {
+    CountExchangeFailure(Exchange::UserId);
     return -1;
   }
   v3LoadBE64(&g_userId, reply);
@@ -81,6 +83,7 @@ int RequestAssignment(u8 reply[kAssignReplySize], float performanceFraction) {
   g_clientSettings.connectionOpen = true;
   if (AskEitherServer(request, reply, kAssignReplySize, "+ Could not connect to Assignment Server\n",
                       "+ Could not connect to Assignment Server 2\n") != 0) {
+    CountExchangeFailure(Exchange::Assignment);
     return -1;
   }
   u32 address = 0;

@@ -6,6 +6,7 @@
 
 #include "base/log.h"
 #include "net/assignment_exchange.h"
+#include "net/exchange_failures.h"
 #include "net/http_exchange.h"
 #include "net/packets.h"
 #include "runtime/byte_order.h"
@@ -131,16 +132,19 @@ int GetWork(QueueEntry* entry, const char* dataPath, WorkQueue* queue) {
   KeptConnection kept;
   if (ServerExchange(host, g_assignmentPort, header, kWorkHeaderSize, header, kWorkHeaderSize, 1, &kept.handle) != 0) {
     LOG_AT(3, "+ Could not connect to Work Server\n");
+    CountExchangeFailure(Exchange::Work);
     return -1;
   }
   ConvertWorkAssignment(header);
   if (NativeWord(header + kWorkTypeAt) != WORK_ASSIGNMENT) {
     LOG_AT(4, "- Error: Bad packet type from server, expected work assignment\n");
+    CountExchangeFailure(Exchange::Work);
     return -1;
   }
   const u32 payloadSize = NativeWord(header + kWorkPayloadSizeAt);
   if (payloadSize > kMaxWorkPayload) {
     LOG_AT(4, "- Error: Work packet too large\n");
+    CountExchangeFailure(Exchange::Work);
     return -1;
   }
   const s32 deadlineSeconds = static_cast<s32>(NativeWord(header + kWorkDeadlineAt));
@@ -153,6 +157,7 @@ int GetWork(QueueEntry* entry, const char* dataPath, WorkQueue* queue) {
       doReadBytes(&kept.handle, payload != nullptr ? payload : &none, payloadSize, 0) != 0) {
     LOG_AT(3, "+ Could not get Work unit data from Work Server\n");
     v3MemFree(payload);
+    CountExchangeFailure(Exchange::Work);
     return -1;
   }
   LOG_AT(4, "+ Received work.\n");
@@ -200,6 +205,7 @@ int ReturnResults(QueueEntry* entry, const char* resultPath) {
   if (ServerExchange(host, EntryServerPort(*entry) & 0xFFFF, g_resultsArea, kWorkHeaderSize + count, header,
                      kWorkHeaderSize, 0, nullptr) != 0) {
     LOG_AT(3, "+ Could not connect to Work Server (results)\n");
+    CountExchangeFailure(Exchange::Results);
     return -1;
   }
   u32 answer = 0;
@@ -230,17 +236,21 @@ int ReturnResults(QueueEntry* entry, const char* resultPath) {
     case SIGNATURE_MISMATCH:
       LOG_AT(3, "- Server reports digital signature does not match.\n");
       LOG_AT(3, "%s", kCorruption);
+      CountExchangeFailure(Exchange::Results);
       return -1;
     case ZERO_DATA_SIZE:
       LOG_AT(3, "- Server reports packet it received specified a data size of 0.\n");
       LOG_AT(3, "%s", kCorruption);
+      CountExchangeFailure(Exchange::Results);
       return -1;
     case INCOMPLETE_PAYLOAD:
       LOG_AT(3, "- Server reports packet it received an incomplete payload.\n");
       LOG_AT(3, "  (May be due to packet loss during network transmission or a corrupted file.)\n");
+      CountExchangeFailure(Exchange::Results);
       return -1;
     default:
       LOG_AT(3, "- Unknown packet returned from server, expected ACK for results\n");
+      CountExchangeFailure(Exchange::Results);
       return -1;
   }
 }

@@ -15,6 +15,7 @@ inline constexpr u32 V3_FILE_TRUNCATE = 32;  // zero-filled, then cut to length 
 inline constexpr u32 V3_FILE_SYNC = 64;      // each write reaches the disk before it returns
 inline constexpr u32 V3_FILE_EXECUTABLE = 128;  // created rwxr-x--- (less the umask): an installed core
 inline constexpr u32 V3_FILE_PRIVATE = 256;     // created rw------- : settings that may hold a password
+inline constexpr u32 V3_FILE_PUBLIC = 512;      // rw-r--r-- whatever the umask: status for another user's reader
 
 inline constexpr u32 V3_LOCK_NONE = 0;
 inline constexpr u32 V3_LOCK_SHARED = 1;

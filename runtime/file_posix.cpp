@@ -81,7 +81,7 @@ int ZeroFill(int fd, u64 length) {
 }
 
 bool FlagsValid(u32 flags, u32 lockMode) {
-  if (flags >= 512 || lockMode > 3) return false;
+  if (flags >= 1024 || lockMode > 3) return false;
   if (lockMode == V3_LOCK_SHARED && (flags & V3_FILE_WRITE)) return false;
   if ((flags & V3_FILE_TRUNCATE) && !(flags & V3_FILE_WRITE)) return false;
   return (flags & (V3_FILE_READ | V3_FILE_WRITE | V3_FILE_APPEND)) != 0;
@@ -112,6 +112,8 @@ void AdjustExistingMode(int fd, u32 flags, mode_t mode) {
     (void)::fchmod(fd, mode | ((mode & 0440) >> 2));  // executable wherever it is readable, never by others
   } else if ((flags & V3_FILE_PRIVATE) && (mode & 077) != 0) {
     (void)::fchmod(fd, mode & 0700);
+  } else if ((flags & V3_FILE_PUBLIC) && mode != 0644) {
+    (void)::fchmod(fd, 0644);  // a metrics collector running as another user must read it
   }
 }
 

@@ -12,7 +12,7 @@ int v3ReplaceBegin(FileReplacement* replacement, const char* path, u32 modeFlags
   }
   const int removed = v3FileDelete(replacement->temporary);
   if (removed != 0) return removed;
-  const u32 mode = modeFlags & (V3_FILE_EXECUTABLE | V3_FILE_PRIVATE);
+  const u32 mode = modeFlags & (V3_FILE_EXECUTABLE | V3_FILE_PRIVATE | V3_FILE_PUBLIC);
   return v3FileOpen(&replacement->file, replacement->temporary,
                     V3_FILE_WRITE | V3_FILE_CREATE | V3_FILE_TRUNCATE | mode, V3_LOCK_NONE);
 }

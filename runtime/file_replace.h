@@ -14,8 +14,8 @@ struct FileReplacement {
 };
 
 // Starts writing the new contents of path. modeFlags is 0 (rw-r--r--), V3_FILE_PRIVATE (rw-------) or
-// V3_FILE_EXECUTABLE (rwxr-x---), less the umask; a temporary left by an earlier crash is removed first,
-// so the new file always has exactly these rights. 0 or the file service's code.
+// V3_FILE_EXECUTABLE (rwxr-x---), less the umask, or V3_FILE_PUBLIC (rw-r--r-- whatever the umask); a
+// temporary left by an earlier crash is removed first, so the new file always has exactly these rights. 0 or the file service's code.
 [[nodiscard]] int v3ReplaceBegin(FileReplacement* replacement, const char* path, u32 modeFlags);
 // Appends a piece: 0 or the file service's code (the replacement must then be abandoned).
 [[nodiscard]] int v3ReplaceWrite(FileReplacement* replacement, const void* data, u64 length);

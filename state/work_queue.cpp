@@ -1,6 +1,7 @@
 // Loading, converting and saving the queue file.
 #include "state/work_queue.h"
 
+#include <atomic>
 #include <cstring>
 
 #include "base/log.h"
@@ -14,6 +15,8 @@
 WorkQueue g_workQueue;
 
 namespace {
+
+std::atomic<void (*)()> g_queueSaved{nullptr};
 
 // Reads up to kQueueImageSize bytes of the file; the rest of the image stays zero. The count read, or -1.
 s64 ReadImage(u8 image[kQueueImageSize]) {
@@ -113,8 +116,12 @@ int SaveQueue(WorkQueue* queue) {
     u8* state = image + kQueueSlotsAt + s * kEntryImageSize + kEntryStateAt;
     if (LoadLE32(state) == SLOT_ACTIVE) StoreLE32(state, SLOT_READY);
   }
-  return v3FileReplace(kQueueFileName, image, kQueueImageSize) == 0 ? 0 : -1;
+  if (v3FileReplace(kQueueFileName, image, kQueueImageSize) != 0) return -1;
+  if (void (*hook)() = g_queueSaved.load()) hook();
+  return 0;
 }
+
+void SetQueueSavedHook(void (*hook)()) { g_queueSaved = hook; }
 
 void CreateQueue(WorkQueue* queue) {
   LOG_AT(3, "Could not open work queue, generating new queue...\n");

@@ -16,6 +16,8 @@ extern WorkQueue g_workQueue;
 [[nodiscard]] int ConvertOldQueue(WorkQueue* queue, const u8* image);
 // Replaces "queue.dat" whole; ACTIVE slots are stored as READY (in memory they stay ACTIVE). 0 or -1.
 [[nodiscard]] int SaveQueue(WorkQueue* queue);
+// Called after every successful save, with the queue lock held (the metrics file follows the queue).
+void SetQueueSavedHook(void (*hook)());
 // An empty queue, saved at once; a failed save ends the process.
 void CreateQueue(WorkQueue* queue);
 // Removes every slot whose state is above 4 through cleanUpUnit (which empties and saves the slot).

@@ -3,7 +3,8 @@
 # names them (otherwise, exit 1). Usage: tools/packages.sh
 set -euo pipefail
 packages="g++ cmake ninja-build libgtest-dev libbenchmark-dev libbz2-dev bzip2 python3 iproute2 util-linux mount
-clang libclang-rt-14-dev curl libseccomp-dev g++-multilib"
+clang libclang-rt-14-dev curl libseccomp-dev g++-multilib dpkg-dev file systemd python3-prometheus-client slurm-wlm
+munge"
 missing=""
 for p in $packages; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

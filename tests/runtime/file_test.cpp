@@ -44,7 +44,7 @@ INSTANTIATE_TEST_SUITE_P(
                       OpenCase{"write with shared lock", V3_FILE_WRITE, V3_LOCK_SHARED, true, -13},
                       OpenCase{"truncate without write", V3_FILE_READ | V3_FILE_TRUNCATE, 0, true, -13},
                       OpenCase{"no access bit", V3_FILE_CREATE, 0, true, -13},
-                      OpenCase{"flags 512", 512 | V3_FILE_READ, 0, true, -13},
+                      OpenCase{"flags 1024", 1024 | V3_FILE_READ, 0, true, -13},
                       OpenCase{"lock mode 4", V3_FILE_READ, 4, true, -13},
                       OpenCase{"lock mode 3 recorded", V3_FILE_READ, 3, true, 0},
                       OpenCase{"test existing", V3_FILE_TEST | V3_FILE_READ, 0, true, 0},
@@ -270,6 +270,23 @@ TEST(FileCreate, DataFilesAreNeverExecutable) {
   struct stat st;
   ASSERT_EQ(stat(dir.Path("data.dat").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0644u);
+}
+
+// A service's umask keeps its files private; the metrics copy for a collector running as another user
+// is readable by all whatever the umask, and is still never executable.
+TEST(FileCreate, APublicFileIsReadableByAllWhateverTheUmask) {
+  TempDir dir;
+  const mode_t previous = umask(077);
+  const int replaced = v3FileReplace(dir.Path("qvn3.prom").c_str(), "m 1\n", 4, V3_FILE_PUBLIC);
+  const int plain = v3FileReplace(dir.Path("queue.dat").c_str(), "q", 1);
+  umask(previous);
+  ASSERT_EQ(replaced, 0);
+  ASSERT_EQ(plain, 0);
+  struct stat st;
+  ASSERT_EQ(stat(dir.Path("qvn3.prom").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0644u);
+  ASSERT_EQ(stat(dir.Path("queue.dat").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
 }
 
 TEST(FileCreate, SettingsAreTheOwnersAloneAndACoreIsNotOthersToRun) {

@@ -1,0 +1,202 @@
+// The metrics file.
+#include "client/metrics.h"
+
+#include <atomic>
+#include <cstdio>
+#include <map>
+#include <mutex>
+
+#include "base/settings.h"
+#include "client/core_flags.h"
+#include "net/exchange_failures.h"
+#include "runtime/config.h"
+#include "runtime/file_replace.h"
+#include "state/client_config.h"
+#include "state/identity.h"
+#include "state/queue_lock.h"
+#include "state/work_queue.h"
+
+namespace {
+
+struct Snapshot {
+  u32 slots[5] = {};
+  bool unitCurrent = false;
+  bool deadlineKnown = false;
+  v3Time deadline{};
+};
+
+std::mutex g_metricsMutex;  // one writer at a time; taken after the queue lock, never before it
+std::string g_identityLabels;     // version, user, team, machine_id: fixed for the run
+std::string g_machineLabel;       // machine_id="N": on every sample, so instances on one host never clash
+std::string g_copyPath;
+std::atomic<bool> g_started{false};
+std::atomic<u64> g_unitsCompleted{0};
+std::atomic<u64> g_resultsSent{0};
+std::atomic<s64> g_lastAccepted{0};  // Unix seconds, 0 before the first accepted result
+std::atomic<double> g_progress{0.0};
+std::map<u32, u64> g_coreRuns;       // by exit status; under g_metricsMutex
+
+constexpr const char* kStateNames[5] = {"empty", "ready", "done", "active", "fetching"};
+
+// A label value: backslash, double quote and line feed escaped, as the format asks.
+std::string Escaped(const char* text) {
+  std::string out;
+  for (const char* p = text != nullptr ? text : ""; *p != '\0'; ++p) {
+    if (*p == '\\' || *p == '"') {
+      out += '\\';
+      out += *p;
+    } else if (*p == '\n') {
+      out += "\\n";
+    } else {
+      out += *p;
+    }
+  }
+  return out;
+}
+
+void Family(std::string* text, const char* name, const char* type, const char* help) {
+  *text += "# HELP ";
+  *text += name;
+  *text += ' ';
+  *text += help;
+  *text += "\n# TYPE ";
+  *text += name;
+  *text += ' ';
+  *text += type;
+  *text += '\n';
+}
+
+void Sample(std::string* text, const char* name, const std::string& labels, double value) {
+  char number[48];
+  std::snprintf(number, sizeof number, "%.17g", value);
+  *text += name;
+  *text += '{';
+  *text += labels;
+  *text += "} ";
+  *text += number;
+  *text += '\n';
+}
+
+s64 UnixSeconds(v3Time t) { return t.seconds + V3_EPOCH_OFFSET; }
+
+Snapshot TakeSnapshot() {
+  Snapshot s;
+  QueueGuard guard;
+  for (const QueueEntry& entry : g_workQueue.slots) {
+    if (entry.state < 5) ++s.slots[entry.state];
+  }
+  if (g_workQueue.currentIndex < kQueueSlots) {
+    const QueueEntry& current = g_workQueue.slots[g_workQueue.currentIndex];
+    s.unitCurrent = current.state == SLOT_ACTIVE || current.state == SLOT_READY;
+    s.deadlineKnown = s.unitCurrent && EntryDeadlineKnown(current);
+    s.deadline = current.deadline;
+  }
+  return s;
+}
+
+// REQUIRES: g_metricsMutex is held.
+std::string Render(const Snapshot& s) {
+  const std::string& m = g_machineLabel;
+  std::string text;
+  Family(&text, "qvn3_info", "gauge", "The client's version and identity.");
+  Sample(&text, "qvn3_info", g_identityLabels, 1);
+  Family(&text, "qvn3_queue_slots", "gauge", "Queue slots in each state.");
+  for (u32 state = 0; state < 5; ++state) {
+    Sample(&text, "qvn3_queue_slots", m + ",state=\"" + kStateNames[state] + "\"", s.slots[state]);
+  }
+  Family(&text, "qvn3_unit_progress_ratio", "gauge", "Share of the current unit done, 0 to 1.");
+  Sample(&text, "qvn3_unit_progress_ratio", m, s.unitCurrent ? g_progress.load() : 0.0);
+  Family(&text, "qvn3_unit_deadline_timestamp_seconds", "gauge",
+         "The current unit's deadline (absent when the server gave none).");
+  if (s.deadlineKnown) Sample(&text, "qvn3_unit_deadline_timestamp_seconds", m, UnixSeconds(s.deadline));
+  Family(&text, "qvn3_units_completed_total", "counter", "Units completed and accepted, over all runs.");
+  Sample(&text, "qvn3_units_completed_total", m, static_cast<double>(g_unitsCompleted.load()));
+  Family(&text, "qvn3_results_sent_total", "counter", "Results the servers accepted since the client started.");
+  Sample(&text, "qvn3_results_sent_total", m, static_cast<double>(g_resultsSent.load()));
+  Family(&text, "qvn3_exchange_failures_total", "counter",
+         "Failed exchanges with the servers since the client started, by exchange.");
+  for (u32 kind = 0; kind < kExchangeKinds; ++kind) {
+    const Exchange e = static_cast<Exchange>(kind);
+    Sample(&text, "qvn3_exchange_failures_total", m + ",exchange=\"" + ExchangeName(e) + "\"",
+           static_cast<double>(ExchangeFailures(e)));
+  }
+  Family(&text, "qvn3_core_runs_total", "counter", "Core runs since the client started, by exit status.");
+  for (const auto& [status, count] : g_coreRuns) {
+    Sample(&text, "qvn3_core_runs_total", m + ",status=\"" + std::to_string(status) + "\"",
+           static_cast<double>(count));
+  }
+  Family(&text, "qvn3_core_paused", "gauge", "1 while the core is paused for the machine's owner.");
+  Sample(&text, "qvn3_core_paused", m, g_corePauseReason.load() != nullptr ? 1 : 0);
+  Family(&text, "qvn3_last_result_accepted_timestamp_seconds", "gauge",
+         "When the servers last accepted a result (absent before the first since the client started).");
+  if (const s64 at = g_lastAccepted.load(); at != 0) {
+    Sample(&text, "qvn3_last_result_accepted_timestamp_seconds", m, static_cast<double>(at));
+  }
+  return text;
+}
+
+}  // namespace
+
+void StartMetrics() {
+  {
+    std::lock_guard<std::mutex> lock(g_metricsMutex);
+    g_machineLabel = "machine_id=\"" + std::to_string(g_machineId) + "\"";
+    g_identityLabels = std::string("version=\"") + kClientVersion + "\",user=\"" +
+                       Escaped(v3ConfigGet(&g_config, "settings", "username")) + "\",team=\"" +
+                       Escaped(v3ConfigGet(&g_config, "settings", "team")) + "\"," + g_machineLabel;
+    const char* copy = v3ConfigGet(&g_config, "metrics", "copy");
+    g_copyPath = copy != nullptr ? copy : "";
+    const char* local = v3ConfigGet(&g_config, "settings", "local");
+    const s32 completed = local != nullptr ? TextToInt(local) : 0;
+    g_unitsCompleted = completed > 0 ? static_cast<u64>(completed) : 0;
+  }
+  g_started = true;
+  SetQueueSavedHook(WriteMetrics);
+  WriteMetrics();
+}
+
+std::string MetricsText() {
+  const Snapshot s = TakeSnapshot();
+  std::lock_guard<std::mutex> lock(g_metricsMutex);
+  return Render(s);
+}
+
+void WriteMetrics() {
+  if (!g_started.load()) return;
+  // The snapshot and the write happen under the queue lock (recursive, so a caller may hold it): a writer
+  // with an older queue never replaces a newer file.
+  QueueGuard guard;
+  const Snapshot s = TakeSnapshot();
+  std::lock_guard<std::mutex> lock(g_metricsMutex);
+  const std::string text = Render(s);
+  // A metrics file that cannot be written costs nothing but the dashboard's view; the client goes on.
+  (void)v3FileReplace(kMetricsFileName, text.data(), text.size());
+  if (!g_copyPath.empty()) (void)v3FileReplace(g_copyPath.c_str(), text.data(), text.size(), V3_FILE_PUBLIC);
+}
+
+void NoteCoreStarted() {
+  g_progress = 0.0;
+  WriteMetrics();
+}
+
+void NoteProgress(u32 completed, u32 total) {
+  const double ratio = total == 0 ? 0.0 : static_cast<double>(completed) / total;
+  g_progress = ratio > 1.0 ? 1.0 : ratio;
+  WriteMetrics();
+}
+
+void NoteCoreRun(u32 status) {
+  {
+    std::lock_guard<std::mutex> lock(g_metricsMutex);
+    ++g_coreRuns[status];
+  }
+  WriteMetrics();
+}
+
+void NoteResultAccepted(bool unitCompleted) {
+  if (unitCompleted) ++g_unitsCompleted;
+  ++g_resultsSent;
+  v3Time now{};
+  if (v3ClockNow(&now) == 0) g_lastAccepted = UnixSeconds(now);
+  WriteMetrics();
+}
