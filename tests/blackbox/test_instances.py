@@ -48,11 +48,11 @@ class Instances(unittest.TestCase):
 
     def start_instance(self, n):
         workdir = os.path.join(self.parent, str(n))
-        os.makedirs(workdir, mode=0o700)
-        shutil.copy(CORE, os.path.join(workdir, "QvnCore_65.exe"))
-        # ExecStartPre=+qvn3-seed %S/qvn3-instances/%i
+        # ExecStartPre=+qvn3-seed %S/qvn3-instances/%i: makes the instance's directory, copies the seed
         seeded = subprocess.run([str(SEED_COMMAND), workdir, self.seed], capture_output=True, text=True, timeout=30)
         self.assertEqual(seeded.returncode, 0, seeded.stderr)
+        self.assertEqual(stat.S_IMODE(os.stat(workdir).st_mode), 0o700)
+        shutil.copy(CORE, os.path.join(workdir, "QvnCore_65.exe"))  # (the stand-in project serves no core)
         # ExecStart=qvn3-prepare %i qvn3, in WorkingDirectory=%S/qvn3-instances/%i
         client = Client([str(n), CLIENT], workdir=workdir, program=str(PREPARE_COMMAND),
                         env={"QVN3_METRICS_COPY": os.path.join(self.metrics, "qvn3-%d.prom" % n),

@@ -52,6 +52,21 @@ def node_line():
     return " ".join(["NodeName=localhost", "NodeAddr=127.0.0.1"] + words[1:] + ["State=UNKNOWN"]), cpus
 
 
+def stray_processes(directory):
+    """The processes whose working directory or command line lies in directory."""
+    found = []
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            cwd = os.readlink("/proc/%s/cwd" % pid)
+            with open("/proc/%s/cmdline" % pid, "rb") as f:
+                cmdline = f.read().decode(errors="replace")
+        except OSError:
+            continue
+        if int(pid) != os.getpid() and (cwd.startswith(directory) or directory in cmdline):
+            found.append(int(pid))
+    return found
+
+
 @unittest.skipIf(missing(), missing())
 class PreemptedAndRequeued(unittest.TestCase):
     @classmethod
@@ -126,21 +141,32 @@ class PreemptedAndRequeued(unittest.TestCase):
 
     @classmethod
     def stop_cluster(cls):
-        if any(name == "slurmctld" for name, _, _ in cls.daemons):
-            subprocess.run(["scancel", "--full", "--user=root"], env=cls.env, capture_output=True, timeout=60)
-            # every job's processes are gone before the daemons are (the client and its core among them)
-            wait_until(lambda: cls.slurm("squeue", "-h", "-t", "R,CG").strip() == "", 60)
-        for name, proc, log in reversed(cls.daemons):
-            if proc.poll() is None:
-                os.killpg(proc.pid, signal.SIGTERM)
+        try:
+            if any(name == "slurmctld" for name, _, _ in cls.daemons):
+                subprocess.run(["scancel", "--full", "--user=root"], env=cls.env, capture_output=True, timeout=60)
+                # the jobs' processes go before the daemons do (the client and its core among them)
+                wait_until(lambda: cls.slurm("squeue", "-h", "-t", "R,CG").strip() == "", 60)
+        except (OSError, subprocess.SubprocessError):
+            pass
+        finally:
+            for name, proc, log in reversed(cls.daemons):
+                if proc.poll() is None:
+                    os.killpg(proc.pid, signal.SIGTERM)
+                    try:
+                        proc.wait(timeout=30)
+                    except subprocess.TimeoutExpired:
+                        os.killpg(proc.pid, signal.SIGKILL)
+                        proc.wait()
+                log.close()
+            cls.daemons = []
+            # whatever a job left (slurmstepd runs in a session of its own): every process working in, or
+            # started from, this cluster's directory
+            for pid in stray_processes(str(cls.dir)):
                 try:
-                    proc.wait(timeout=30)
-                except subprocess.TimeoutExpired:
-                    os.killpg(proc.pid, signal.SIGKILL)
-                    proc.wait()
-            log.close()
-        cls.daemons = []
-        cls.tmp.cleanup()
+                    os.kill(pid, signal.SIGKILL)
+                except ProcessLookupError:
+                    pass
+            cls.tmp.cleanup()
 
     @classmethod
     def slurm(cls, *command):

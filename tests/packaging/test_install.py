@@ -138,16 +138,18 @@ class ServiceUnit(unittest.TestCase):
         return self.settings[key][-1]
 
     def test_run_unattended_in_their_own_state_directories_and_stop_on_sigterm(self):
-        wanted = {"qvn3.service": ("-", "qvn3", "%S/qvn3", "qvn3.prom"),
-                  "qvn3@.service": ("%i", "qvn3-instances qvn3-instances/%i", "%S/qvn3-instances/%i", "qvn3-%i.prom")}
+        # (an instance's directory lies inside the one state directory of all instances: systemd has it made
+        # by qvn3-seed, as "-" lets a working directory be missing until then)
+        wanted = {"qvn3.service": ("-", "qvn3", "%S/qvn3", "", "qvn3.prom"),
+                  "qvn3@.service": ("%i", "qvn3-instances", "%S/qvn3-instances/%i", "-", "qvn3-%i.prom")}
         for unit, _ in self.each_unit():
-            instance, state, workdir, metrics = wanted[unit]
+            instance, state, workdir, optional, metrics = wanted[unit]
             self.assertEqual(self.value("ExecStart"), "/usr/libexec/qvn3/qvn3-prepare %s /usr/bin/qvn3" % instance)
             self.assertEqual(self.value("ExecStartPre"), "+/usr/libexec/qvn3/qvn3-seed " + workdir)
             self.assertEqual(self.value("DynamicUser"), "yes")
             self.assertEqual(self.value("User"), "qvn3")  # one user for every instance: the shared ID is theirs
             self.assertEqual(self.value("StateDirectory"), state)
-            self.assertEqual(self.value("WorkingDirectory"), workdir)
+            self.assertEqual(self.value("WorkingDirectory"), optional + workdir)
             self.assertEqual(self.value("Environment"), "QVN3_METRICS_COPY=%t/qvn3-metrics/" + metrics)
             self.assertEqual(self.value("RuntimeDirectory"), "qvn3-metrics")
             self.assertEqual(self.value("RuntimeDirectoryMode"), "0755")
