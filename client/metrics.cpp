@@ -38,18 +38,43 @@ std::map<u32, u64> g_coreRuns;       // by exit status; under g_metricsMutex
 
 constexpr const char* kStateNames[5] = {"empty", "ready", "done", "active", "fetching"};
 
-// A label value: backslash, double quote and line feed escaped, as the format asks.
+// The length of the well-formed UTF-8 sequence at p (no overlong form, surrogate or value above U+10FFFF),
+// or 0.
+int Utf8Length(const unsigned char* p) {
+  const unsigned lead = p[0];
+  if (lead < 0x80) return 1;
+  const int length = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3 : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+  for (int i = 1; i < length; ++i) {
+    if ((p[i] >> 6) != 0x2) return 0;
+  }
+  if ((lead == 0xE0 && p[1] < 0xA0) || (lead == 0xED && p[1] >= 0xA0) || (lead == 0xF0 && p[1] < 0x90) ||
+      (lead == 0xF4 && p[1] >= 0x90)) {
+    return 0;
+  }
+  return length;
+}
+
+// A label value: backslash, double quote and line feed escaped, as the format asks. The format is UTF-8 and a
+// collector drops a whole file it cannot read, so other control characters and bytes that are no UTF-8 (a
+// name typed on a Latin-1 console) become "?".
 std::string Escaped(const char* text) {
   std::string out;
-  for (const char* p = text != nullptr ? text : ""; *p != '\0'; ++p) {
+  const auto* p = reinterpret_cast<const unsigned char*>(text != nullptr ? text : "");
+  while (*p != '\0') {
+    const int length = Utf8Length(p);
     if (*p == '\\' || *p == '"') {
       out += '\\';
-      out += *p;
+      out += static_cast<char>(*p);
     } else if (*p == '\n') {
       out += "\\n";
+    } else if (length == 0 || *p < 0x20 || *p == 0x7F) {
+      out += '?';
     } else {
-      out += *p;
+      out.append(reinterpret_cast<const char*>(p), static_cast<size_t>(length));
+      p += length;
+      continue;
     }
+    ++p;
   }
   return out;
 }

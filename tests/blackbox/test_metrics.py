@@ -17,8 +17,16 @@ from harness import Client, prepare, unstamped, wait_until  # noqa: E402
 from stand_in_project import Project, Unit  # noqa: E402
 
 CORE = os.environ.get("QVN_DEMO_CORE", "")
-CONFIG = ("[settings]\nusername=Vol \"unteer\"\nteam=42\nasknet=no\nmachineid=3\n\n"
+# a name with a quote, a UTF-8 letter and a Latin-1 byte that is no UTF-8
+CONFIG = ("[settings]\nusername=Vol \"unteer\" \u00e9\xfc\nteam=42\nasknet=no\nmachineid=3\n\n"
           "[http]\nactive=no\nhost=localhost\nport=8080\n\n")
+
+
+def config_bytes(config):
+    """The configuration as UTF-8, but for the one Latin-1 byte \\xfc, kept as it is."""
+    return b"\xfc".join(part.encode("utf-8") for part in config.split("\xfc"))
+
+
 SLOW = {"QVN_CORE_STEPS": "40", "QVN_CORE_STEP_MS": "100"}
 
 
@@ -48,7 +56,9 @@ class Metrics(unittest.TestCase):
         self.metrics = os.path.join(self.workdir, "qvn3.prom")
 
     def start(self, config=CONFIG):
-        prepare(self.workdir, config=config)
+        prepare(self.workdir, config=None)
+        with open(os.path.join(self.workdir, "client.cfg"), "wb") as f:
+            f.write(config_bytes(config))
         shutil.copy(CORE, os.path.join(self.workdir, "QvnCore_65.exe"))
         client = Client([], workdir=self.workdir, env=SLOW)
         self.addCleanup(client.close)
@@ -80,7 +90,7 @@ class Metrics(unittest.TestCase):
 
         # while the first unit runs: one slot active, progress between 0 and 1, the unit's deadline
         running = self.wait_metrics(lambda f: 0 < (value(f, "qvn3_unit_progress_ratio") or 0) < 1)
-        self.assertEqual(value(running, "qvn3_info", version="3.25", user='Vol "unteer"', team="42"), 1)
+        self.assertEqual(value(running, "qvn3_info", version="3.25", user='Vol "unteer" \u00e9?', team="42"), 1)
         self.assertEqual(value(running, "qvn3_queue_slots", state="active"), 1)
         self.assertEqual(value(running, "qvn3_queue_slots", state="empty"), 9)
         for state in ("ready", "done", "fetching"):
