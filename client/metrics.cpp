@@ -3,8 +3,8 @@
 
 #include <atomic>
 #include <cstdio>
-#include <map>
 #include <mutex>
+#include <string>
 
 #include "base/settings.h"
 #include "client/core_flags.h"
@@ -25,16 +25,26 @@ struct Snapshot {
   v3Time deadline{};
 };
 
-std::mutex g_metricsMutex;  // one writer at a time; taken after the queue lock, never before it
-std::string g_identityLabels;     // version, user, team, machine_id: fixed for the run
-std::string g_machineLabel;       // machine_id="N": on every sample, so instances on one host never clash
-std::string g_copyPath;
+// The state below has no destructors: the client ends with exit() from its signal handler, where freeing
+// memory is not safe.
+std::mutex g_metricsMutex;       // one writer at a time; taken after the queue lock, never before it
+char g_identityLabels[640];      // version, user, team, machine_id: fixed for the run
+char g_machineLabel[32];         // machine_id="N": on every sample, so instances on one host never clash
+char g_copyPath[V3_PATH_MAX + 1];
 std::atomic<bool> g_started{false};
 std::atomic<u64> g_unitsCompleted{0};
 std::atomic<u64> g_resultsSent{0};
 std::atomic<s64> g_lastAccepted{0};  // Unix seconds, 0 before the first accepted result
 std::atomic<double> g_progress{0.0};
-std::map<u32, u64> g_coreRuns;       // by exit status; under g_metricsMutex
+
+// Core runs by exit status, in the order first seen; under g_metricsMutex. A core has a handful of
+// statuses: any beyond the table's size go uncounted.
+struct CoreRuns {
+  u32 status;
+  u64 count;
+};
+CoreRuns g_coreRuns[32];
+u32 g_coreRunKinds = 0;
 
 constexpr const char* kStateNames[5] = {"empty", "ready", "done", "active", "fetching"};
 
@@ -54,12 +64,13 @@ int Utf8Length(const unsigned char* p) {
   return length;
 }
 
-// A label value: backslash, double quote and line feed escaped, as the format asks. The format is UTF-8 and a
+// A label value from the first limit bytes of text: backslash, double quote and line feed escaped, as the format asks. The format is UTF-8 and a
 // collector drops a whole file it cannot read, so other control characters and bytes that are no UTF-8 (a
 // name typed on a Latin-1 console) become "?".
-std::string Escaped(const char* text) {
+std::string Escaped(const char* text, size_t limit) {
   std::string out;
-  const auto* p = reinterpret_cast<const unsigned char*>(text != nullptr ? text : "");
+  const std::string kept = std::string(text != nullptr ? text : "").substr(0, limit);
+  const auto* p = reinterpret_cast<const unsigned char*>(kept.c_str());
   while (*p != '\0') {
     const int length = Utf8Length(p);
     if (*p == '\\' || *p == '"') {
@@ -121,7 +132,7 @@ Snapshot TakeSnapshot() {
 
 // REQUIRES: g_metricsMutex is held.
 std::string Render(const Snapshot& s) {
-  const std::string& m = g_machineLabel;
+  const std::string m = g_machineLabel;
   std::string text;
   Family(&text, "qvn3_info", "gauge", "The client's version and identity.");
   Sample(&text, "qvn3_info", g_identityLabels, 1);
@@ -146,9 +157,9 @@ std::string Render(const Snapshot& s) {
            static_cast<double>(ExchangeFailures(e)));
   }
   Family(&text, "qvn3_core_runs_total", "counter", "Core runs since the client started, by exit status.");
-  for (const auto& [status, count] : g_coreRuns) {
-    Sample(&text, "qvn3_core_runs_total", m + ",status=\"" + std::to_string(status) + "\"",
-           static_cast<double>(count));
+  for (u32 i = 0; i < g_coreRunKinds; ++i) {
+    Sample(&text, "qvn3_core_runs_total", m + ",status=\"" + std::to_string(g_coreRuns[i].status) + "\"",
+           static_cast<double>(g_coreRuns[i].count));
   }
   Family(&text, "qvn3_core_paused", "gauge", "1 while the core is paused for the machine's owner.");
   Sample(&text, "qvn3_core_paused", m, g_corePauseReason.load() != nullptr ? 1 : 0);
@@ -165,12 +176,14 @@ std::string Render(const Snapshot& s) {
 void StartMetrics() {
   {
     std::lock_guard<std::mutex> lock(g_metricsMutex);
-    g_machineLabel = "machine_id=\"" + std::to_string(g_machineId) + "\"";
-    g_identityLabels = std::string("version=\"") + kClientVersion + "\",user=\"" +
-                       Escaped(v3ConfigGet(&g_config, "settings", "username")) + "\",team=\"" +
-                       Escaped(v3ConfigGet(&g_config, "settings", "team")) + "\"," + g_machineLabel;
+    std::snprintf(g_machineLabel, sizeof g_machineLabel, "machine_id=\"%u\"", g_machineId);
+    // The name and team as the packets carry them: their first 64 bytes (a character cut there becomes "?").
+    const std::string identity = std::string("version=\"") + kClientVersion + "\",user=\"" +
+                                 Escaped(v3ConfigGet(&g_config, "settings", "username"), 64) + "\",team=\"" +
+                                 Escaped(v3ConfigGet(&g_config, "settings", "team"), 64) + "\"," + g_machineLabel;
+    std::snprintf(g_identityLabels, sizeof g_identityLabels, "%s", identity.c_str());
     const char* copy = v3ConfigGet(&g_config, "metrics", "copy");
-    g_copyPath = copy != nullptr ? copy : "";
+    std::snprintf(g_copyPath, sizeof g_copyPath, "%s", copy != nullptr ? copy : "");
     const char* local = v3ConfigGet(&g_config, "settings", "local");
     const s32 completed = local != nullptr ? TextToInt(local) : 0;
     g_unitsCompleted = completed > 0 ? static_cast<u64>(completed) : 0;
@@ -196,7 +209,7 @@ void WriteMetrics() {
   const std::string text = Render(s);
   // A metrics file that cannot be written costs nothing but the dashboard's view; the client goes on.
   (void)v3FileReplace(kMetricsFileName, text.data(), text.size());
-  if (!g_copyPath.empty()) (void)v3FileReplace(g_copyPath.c_str(), text.data(), text.size(), V3_FILE_PUBLIC);
+  if (g_copyPath[0] != '\0') (void)v3FileReplace(g_copyPath, text.data(), text.size(), V3_FILE_PUBLIC);
 }
 
 void NoteCoreStarted() {
@@ -213,7 +226,10 @@ void NoteProgress(u32 completed, u32 total) {
 void NoteCoreRun(u32 status) {
   {
     std::lock_guard<std::mutex> lock(g_metricsMutex);
-    ++g_coreRuns[status];
+    u32 i = 0;
+    while (i < g_coreRunKinds && g_coreRuns[i].status != status) ++i;
+    if (i == g_coreRunKinds && i < sizeof g_coreRuns / sizeof g_coreRuns[0]) g_coreRuns[g_coreRunKinds++] = {status, 0};
+    if (i < g_coreRunKinds) ++g_coreRuns[i].count;
   }
   WriteMetrics();
 }
