@@ -197,7 +197,7 @@ class PreemptedAndRequeued(unittest.TestCase):
         log_path = workdir / "QVNlog.txt"
         out = self.dir / "jobs" / "client.out"
         env = dict(self.env, QVN3_ROOT=str(self.dir / "nodes"), QVN3_SEED=str(seed), QVN3_PROGRAM=CLIENT,
-                   QVN3_LIBEXEC=str(ROOT / "packaging"), QVN_CORE_STEPS="150", QVN_CORE_STEP_MS="100")
+                   QVN3_LIBEXEC=str(ROOT / "packaging"), QVN_CORE_STEPS="300", QVN_CORE_STEP_MS="100")
 
         def log():
             return unstamped(log_path.read_text(errors="replace")) if log_path.exists() else ""
@@ -211,7 +211,7 @@ class PreemptedAndRequeued(unittest.TestCase):
         job = subprocess.run(["sbatch", "--parsable", "-p", "scavenger", "-D", str(self.dir / "jobs"),
                               "--output", str(out), str(SCRIPT)], env=env, capture_output=True, text=True,
                              timeout=60, check=True).stdout.strip().split(";")[0]
-        self.assertTrue(wait_until(lambda: "Finished 2 of 150 steps" in log(), 120), explain())
+        self.assertTrue(wait_until(lambda: "Finished 2 of 300 steps" in log(), 120), explain())
 
         # a paying job that needs every processor preempts the client
         preempted_at = time.time()
