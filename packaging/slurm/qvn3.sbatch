@@ -17,8 +17,9 @@
 #SBATCH --ntasks=1
 # the processors the core uses
 #SBATCH --cpus-per-task=1
-# SIGTERM to this script two minutes before the time limit's kill
-#SBATCH --signal=B:TERM@120
+# SIGTERM to the client two minutes before the time limit's kill. (Not B:, to this script: that signal goes
+# to every process of the batch step, srun among them, and srun answers a SIGTERM by killing the step.)
+#SBATCH --signal=TERM@120
 #SBATCH --requeue
 # a requeued run writes on after the earlier ones
 #SBATCH --open-mode=append
@@ -49,12 +50,12 @@ mkdir -p "$dir" && cd "$dir" || exit 1
 "$libexec/qvn3-seed" "$dir" "$seed" || exit 1
 say "job ${SLURM_JOB_ID:-?} (restart ${SLURM_RESTART_COUNT:-0}) runs the client in $dir"
 
-# The client runs as the job's step: preemption signals the steps (SIGCONT, then SIGTERM at once, SIGKILL
-# after the partition's GraceTime), and srun passes a SIGTERM of its own on to them. This script gets
-# SIGTERM from the time limit's warning (--signal=B:) and from scancel --batch --signal=TERM, and passes it
-# on to srun. On SIGTERM the client saves its queue and ends with status 0; the job is then requeued to
-# resume its unit. (No trap on SIGCONT: Slurm sends it with the SIGTERM, and a trap on it races with the one
-# on SIGTERM.)
+# The client runs as the job's step, which is what Slurm signals: preemption sends it SIGCONT and SIGTERM at
+# once (SIGKILL after the partition's GraceTime), the time limit SIGTERM two minutes early (--signal above).
+# A SIGTERM that reaches this script (scancel --batch) is passed on. On SIGTERM the client's queue is
+# already whole on disk: it ends with status 0, or srun reports it ended by the SIGTERM (143) when Slurm
+# also ends the step; the job is then requeued to resume its unit. (No trap on SIGCONT: Slurm sends it with
+# the SIGTERM, and a trap on it races with the one on SIGTERM.)
 signals=0
 trap 'signals=$((signals + 1)); say "SIGTERM: stopping the client"; kill -TERM "$client" 2>/dev/null' TERM
 srun --ntasks=1 --cpus-per-task="${SLURM_CPUS_PER_TASK:-1}" "$libexec/qvn3-prepare" "$slot" "$program" \
@@ -69,9 +70,9 @@ while :; do
   [ "$signals" = "$seen" ] && break
 done
 say "client ended with status $status"
-if [ "$status" -eq 0 ]; then
-  # The client ends with status 0 only when told to stop: the job asks to be requeued (a preempted one
-  # would be at the grace time's end; this is sooner).
+if [ "$status" -eq 0 ] || [ "$status" -eq 143 ]; then
+  # The client ends so only when told to stop: the job asks to be requeued (a preempted one would be at the
+  # grace time's end; this is sooner).
   scontrol requeue "${SLURM_JOB_ID:-}" >/dev/null 2>&1 || true
   exit 0
 fi

@@ -2,7 +2,8 @@
 network namespace, with the stand-in project): the batch script runs the client on the low-priority partition,
 a job on the high-priority partition that needs every processor preempts it, the client ends with status 0
 with its queue saved, the requeued job is released and resumes the same unit in the same slot, and its
-result is accepted exactly once. Needs root and the packages slurm-wlm and munge; skips with a message
+result is accepted exactly once; a client warned of its time limit ends the same way and its job is
+requeued too. Needs root and the packages slurm-wlm and munge; skips with a message
 otherwise. Prints the time from the preemption to the client's exit and the test's total time."""
 import os
 import pathlib
@@ -245,6 +246,31 @@ class PreemptedAndRequeued(unittest.TestCase):
         self.assertEqual([r for r in project.accepted if r == expected_result(PAYLOAD)], [expected_result(PAYLOAD)])
         self.assertEqual(sum(1 for h, r in project.results if r == expected_result(PAYLOAD)), 1)
         print("\nslurm test: preemption to the client's exit %.2f s" % (ended_at - preempted_at), file=sys.stderr)
+
+
+    def test_a_client_at_its_time_limit_ends_cleanly_and_its_job_is_requeued(self):
+        project = Project().start()
+        self.addCleanup(project.stop)
+        out = self.dir / "jobs" / "limited.out"
+        root = self.dir / "limited"
+        workdir = root / "localhost" / "1"
+        workdir.mkdir(parents=True, mode=0o700)
+        shutil.copy(CORE, workdir / "QvnCore_65.exe")
+        env = dict(self.env, QVN3_ROOT=str(root), QVN3_SEED=str(self.dir / "no-seed"), QVN3_PROGRAM=CLIENT,
+                   QVN3_LIBEXEC=str(ROOT / "packaging"), QVN_CORE_STEPS="3000", QVN_CORE_STEP_MS="100")
+        # a minute's limit and the warning 55 s before it: Slurm looks at time limits every 30 s
+        job = subprocess.run(["sbatch", "--parsable", "-p", "scavenger", "-D", str(self.dir / "jobs"), "--time=1",
+                              "--signal=TERM@55", "--output", str(out), str(SCRIPT)], env=env, capture_output=True,
+                             text=True, timeout=60, check=True).stdout.strip().split(";")[0]
+        self.addCleanup(lambda: subprocess.run(["scancel", job], env=self.env, capture_output=True, timeout=60))
+
+        def job_out():
+            return out.read_text(errors="replace") if out.exists() else ""
+        self.assertTrue(wait_until(lambda: "client ended with status" in job_out(), 120), job_out())
+        log = unstamped((workdir / "QVNlog.txt").read_text(errors="replace"))
+        self.assertIn("Quorvane Client Shutdown.", log)
+        self.assertTrue(wait_until(lambda: self.job_state(job) == "PENDING", 60), job_out())
+        self.assertIn("BeginTime", self.slurm("squeue", "-h", "-j", job, "-o", "%r"))
 
 
 if __name__ == "__main__":
