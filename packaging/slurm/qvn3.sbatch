@@ -52,7 +52,7 @@ say "job ${SLURM_JOB_ID:-?} (restart ${SLURM_RESTART_COUNT:-0}) runs the client 
 
 # The client runs as the job's step, which is what Slurm signals: preemption sends it SIGCONT and SIGTERM at
 # once (SIGKILL after the partition's GraceTime), the time limit SIGTERM two minutes early (--signal above).
-# A SIGTERM that reaches this script (scancel --batch) is passed on. On SIGTERM the client's queue is
+# A SIGTERM sent to this script alone (kill on the node) is passed on. On SIGTERM the client's queue is
 # already whole on disk: it ends with status 0, or srun reports it ended by the SIGTERM (143) when Slurm
 # also ends the step; the job is then requeued to resume its unit. (No trap on SIGCONT: Slurm sends it with
 # the SIGTERM, and a trap on it races with the one on SIGTERM.)
