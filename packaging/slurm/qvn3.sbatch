@@ -57,7 +57,9 @@ say "job ${SLURM_JOB_ID:-?} (restart ${SLURM_RESTART_COUNT:-0}) runs the client 
 # also ends the step; the job is then requeued to resume its unit. (No trap on SIGCONT: Slurm sends it with
 # the SIGTERM, and a trap on it races with the one on SIGTERM.)
 signals=0
-trap 'signals=$((signals + 1)); say "SIGTERM: stopping the client"; kill -TERM "$client" 2>/dev/null' TERM
+# (To the step through Slurm: srun itself answers SIGTERM by killing the step.)
+trap 'signals=$((signals + 1)); say "SIGTERM: stopping the client"
+      scancel --signal=TERM "${SLURM_JOB_ID:-}" 2>/dev/null || kill -TERM "$client" 2>/dev/null' TERM
 srun --ntasks=1 --cpus-per-task="${SLURM_CPUS_PER_TASK:-1}" "$libexec/qvn3-prepare" "$slot" "$program" \
   </dev/null &
 client=$!
