@@ -193,12 +193,6 @@ void StartMetrics() {
   WriteMetrics();
 }
 
-std::string MetricsText() {
-  const Snapshot s = TakeSnapshot();
-  std::lock_guard<std::mutex> lock(g_metricsMutex);
-  return Render(s);
-}
-
 void WriteMetrics() {
   if (!g_started.load()) return;
   // The snapshot and the write happen under the queue lock (recursive, so a caller may hold it): a writer

@@ -4,9 +4,6 @@
 // reach the working directory (a service's private state directory).
 #pragma once
 
-#include <string>
-
-#include "runtime/time.h"
 #include "runtime/types.h"
 
 inline constexpr const char* kMetricsFileName = "qvn3.prom";
@@ -22,6 +19,3 @@ void NoteCoreStarted();                  // a run begins: the progress starts ag
 void NoteProgress(u32 completed, u32 total);
 void NoteCoreRun(u32 status);
 void NoteResultAccepted(bool unitCompleted);
-
-// The file's text from the current state (what WriteMetrics writes); for tests.
-[[nodiscard]] std::string MetricsText();
